@@ -1,0 +1,35 @@
+#pragma once
+
+// The simulator's end of the serial line: a pseudo-terminal pair whose slave side is linked to a
+// path, served by the projector model.
+
+#include "SimOptions.h"
+
+#include <string>
+
+namespace qx200::sim {
+
+class PtyEndpoint {
+public:
+    explicit PtyEndpoint(SimOptions options);
+    ~PtyEndpoint(); // closes the pair and removes the link if it still points at it
+    PtyEndpoint(const PtyEndpoint&) = delete;
+    PtyEndpoint& operator=(const PtyEndpoint&) = delete;
+
+    // Opens the pair and links the slave to options.link. Throws std::runtime_error.
+    void open();
+    const std::string& slavePath() const { return slavePath_; }
+
+    // Answers command lines until signalFd (a signalfd) becomes readable. Throws
+    // std::runtime_error when the pseudo-terminal fails.
+    void serve(int signalFd);
+
+private:
+    SimOptions options_;
+    int master_ = -1;
+    int slave_ = -1; // kept open so the pair survives consoles that come and go
+    std::string slavePath_;
+    bool linked_ = false;
+};
+
+} // namespace qx200::sim

@@ -1,0 +1,229 @@
+#include "console/QtSerialPort.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace qx200 {
+
+std::optional<LineSettings> parseSettings(const QByteArray& text)
+{
+    const QList<QByteArray> fields = text.trimmed().toUpper().split(',');
+    if (fields.size() != 4)
+        return std::nullopt;
+    LineSettings settings;
+    bool ok = false;
+    settings.baud = fields[0].trimmed().toInt(&ok);
+    if (!ok || settings.baud <= 0)
+        return std::nullopt;
+
+    const QByteArray parity = fields[1].trimmed();
+    if (parity == "N")
+        settings.parity = QSerialPort::NoParity;
+    else if (parity == "E")
+        settings.parity = QSerialPort::EvenParity;
+    else if (parity == "O")
+        settings.parity = QSerialPort::OddParity;
+    else if (parity == "M")
+        settings.parity = QSerialPort::MarkParity;
+    else if (parity == "S")
+        settings.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+
+    const int dataBits = fields[2].trimmed().toInt(&ok);
+    if (!ok || dataBits < 5 || dataBits > 8)
+        return std::nullopt;
+    settings.dataBits = QSerialPort::DataBits(dataBits);
+
+    const QByteArray stop = fields[3].trimmed();
+    if (stop == "1")
+        settings.stopBits = QSerialPort::OneStop;
+    else if (stop == "1.5")
+        settings.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == "2")
+        settings.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return settings;
+}
+
+QString devicePathFor(std::int16_t port)
+{
+    const QByteArray variable = "QX200_COM" + QByteArray::number(port);
+    const QString configured = qEnvironmentVariable(variable.constData());
+    return configured.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : configured;
+}
+
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent)
+{
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        event_ = ReceiveEvent;
+        if (OnComm)
+            OnComm();
+    });
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::deviceFailed);
+    reconnect_.setInterval(ReconnectMs);
+    connect(&reconnect_, &QTimer::timeout, this, &QtSerialPort::reconnect);
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    closeDevice();
+}
+
+QString QtSerialPort::name() const
+{
+    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(devicePathFor(commPort_));
+}
+
+void QtSerialPort::fail(const QString& what) const
+{
+    throw PortError(name() + ": " + what);
+}
+
+void QtSerialPort::CommPort(std::int16_t port)
+{
+    if (open_)
+        fail(QStringLiteral("port already open"));
+    if (port < 1)
+        throw PortError(QStringLiteral("COM%1: invalid port number").arg(port));
+    commPort_ = port;
+}
+
+void QtSerialPort::Settings(const QByteArray& settings)
+{
+    const auto parsed = parseSettings(settings);
+    if (!parsed)
+        fail(QStringLiteral("invalid settings \"%1\"").arg(QString::fromLatin1(settings)));
+    settings_ = *parsed;
+    if (port_.isOpen())
+        apply(settings_);
+}
+
+void QtSerialPort::apply(const LineSettings& settings)
+{
+    const bool applied = port_.setBaudRate(settings.baud) && port_.setParity(settings.parity) &&
+                         port_.setDataBits(settings.dataBits) &&
+                         port_.setStopBits(settings.stopBits) &&
+                         port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!applied)
+        fail(port_.errorString());
+}
+
+void QtSerialPort::PortOpen(bool open)
+{
+    if (!open) {
+        reconnect_.stop();
+        closeDevice();
+        open_ = false;
+        return;
+    }
+    if (open_)
+        fail(QStringLiteral("port already open"));
+    openDevice();
+    open_ = true;
+}
+
+void QtSerialPort::openDevice()
+{
+    const QFileInfo configured(devicePathFor(commPort_));
+    if (!configured.exists())
+        fail(QString::fromLocal8Bit(std::strerror(ENOENT)));
+    // A link (by-id name, simulator) is opened and locked under its real device.
+    const QString device = configured.canonicalFilePath();
+    for (const QString& dir : lockDirectories) {
+        if (const auto holder = lockFileHolder(device, dir))
+            fail(inUseText(*holder));
+    }
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+        fail(QString::fromLocal8Bit(std::strerror(EACCES)) +
+             QStringLiteral(" (is the user in the 'dialout' group?)"));
+    if (const QString refused = lock_.acquire(device); !refused.isEmpty())
+        fail(refused);
+
+    port_.setPortName(device);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QString reason = port_.error() == QSerialPort::PermissionError
+                                   ? QStringLiteral("in use by another program")
+                                   : port_.errorString();
+        lock_.release();
+        fail(reason);
+    }
+    try {
+        apply(settings_);
+    } catch (const PortError&) {
+        closeDevice();
+        throw;
+    }
+    port_.clear(); // nothing from before the opening is handed over
+}
+
+void QtSerialPort::closeDevice()
+{
+    port_.close();
+    lock_.release();
+}
+
+// A read or resource error on an open port means the device went away: close it before
+// QSerialPort reports the same error over and over, tell the operator once, and keep trying.
+void QtSerialPort::deviceFailed(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (!port_.isOpen() || reconnect_.isActive())
+        return;
+    const QString text = name() + QStringLiteral(": device disconnected");
+    QMetaObject::invokeMethod(
+        this, [this] { closeDevice(); }, Qt::QueuedConnection);
+    port_.blockSignals(true); // no further reports until the device is closed
+    QMetaObject::invokeMethod(
+        this, [this] { port_.blockSignals(false); }, Qt::QueuedConnection);
+    reconnect_.start();
+    // Told after this signal has returned, so that the message box's own event loop does not
+    // run inside QSerialPort's notification.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (OnFault)
+                OnFault(text);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSerialPort::reconnect()
+{
+    if (!open_) {
+        reconnect_.stop();
+        return;
+    }
+    if (port_.isOpen())
+        return; // still closing the lost device
+    try {
+        openDevice();
+        reconnect_.stop();
+    } catch (const PortError&) {
+        // Not back yet; the next tick tries again.
+    }
+}
+
+void QtSerialPort::Output(const QByteArray& bytes)
+{
+    if (!open_)
+        fail(QStringLiteral("port not open"));
+    if (!port_.isOpen())
+        return; // the device is gone for now; the line goes nowhere, as on a cut cable
+    if (port_.write(bytes) != bytes.size())
+        fail(port_.errorString());
+}
+
+QByteArray QtSerialPort::Input()
+{
+    event_ = 0;
+    return port_.isOpen() ? port_.readAll() : QByteArray();
+}
+
+} // namespace qx200

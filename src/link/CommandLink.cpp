@@ -1,0 +1,51 @@
+#include "Form1.h"
+#include "link/StatusDecoding.h"
+#include "link/TraceRendering.h"
+
+#include <QLabel>
+#include <algorithm>
+
+namespace qx200 {
+namespace {
+
+// Texts past MaxRenderedBytes can never be seen, so they are neither rendered nor decoded.
+QByteArray renderVisible(const QByteArray& text)
+{
+    return renderTrace(QByteArrayView(text).first(std::min(text.size(), MaxRenderedBytes)));
+}
+
+} // namespace
+
+void Form1::Hyouji(const QByteArray& text, std::uint8_t mode)
+{
+    if (mode == 1) {
+        if (comm_.PortOpen()) // on a closed port the line is still traced and awaited
+            comm_.Output(text);
+        Label11->setText(QString::fromLatin1(renderVisible(text)));
+        setEnabled(Timer2, true);
+        S.RxPending = 1;
+        setEnabled(Timer4, true);
+        return;
+    }
+    const QByteArray T = renderVisible(text);
+    Label12->setText(QString::fromLatin1(T));
+    if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, T)) {
+        Label22->setText(QString::fromLatin1(result->status));
+        if (result->pressureValue)
+            S.PressureValue = *result->pressureValue;
+    }
+}
+
+void Form1::MSComm1_OnComm()
+{
+    if (comm_.CommEvent() != SerialPort::ReceiveEvent)
+        return;
+    const QByteArray input = comm_.Input();
+    // Only what can still be shown is kept, so a flood without a reply window stays bounded.
+    const qsizetype room = std::max<qsizetype>(0, MaxRenderedBytes - S.RxText.size());
+    S.RxText.append(input.first(std::min(input.size(), room)));
+    S.RxPending = 0;
+    Hyouji(S.RxText, 2);
+}
+
+} // namespace qx200

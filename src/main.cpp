@@ -1,0 +1,18 @@
+#include "Form1.h"
+#include "console/QtSerialPort.h"
+#include "panel/Appearance.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    qx200::registerFontSubstitutions();
+
+    qx200::QtSerialPort comm;
+    qx200::Form1 window(comm);
+    window.dispatch([&] { window.Form_Load(); });
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,58 @@
+#include "Form1.h"
+#include "panel/Appearance.h"
+#include "panel/Layout.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace qx200 {
+
+// "SEND": the typed text goes out as it is; characters outside Latin-1 become "?".
+void Form1::Command95_Click()
+{
+    Timer2->setInterval(buttons::FreeCommandIntervals.timer2);
+    Timer4->setInterval(buttons::FreeCommandIntervals.timer4);
+    S.FreeCmd = Text1->text().toLatin1();
+    S.CmdLine = S.CmdPrefix + S.FreeCmd + '\r';
+    Hyouji(S.CmdLine, 1);
+}
+
+// "CLS"
+void Form1::Command96_Click()
+{
+    Text1->clear();
+}
+
+// The data toggle: between the normal panel and the data view; "CLOSE" of the service panels.
+void Form1::Command34_Click()
+{
+    setEnabled(Timer3, false);
+    S.ServiceLevel = 0;
+    if (outerHeight() < 6000) {
+        setOuterHeight(layout::DataView);
+        Command34->setText(HideDataCaption);
+    } else {
+        setOuterHeight(layout::NormalPanel);
+        Command34->setText(ShowDataCaption);
+    }
+    setEnabled(Timer3, true);
+}
+
+// "END": close the port, unload, end the program. A port that is already closed, or that fails
+// to close, does not keep the console from ending.
+void Form1::Command16_Click()
+{
+    try {
+        if (comm_.PortOpen())
+            comm_.PortOpen(false);
+    } catch (const PortError&) {
+    }
+    for (QTimer* timer : {Timer1, Timer2, Timer3, Timer4, Timer5})
+        timer->stop();
+    comm_.OnComm = nullptr;
+    close();
+    endProgram();
+}
+
+} // namespace qx200

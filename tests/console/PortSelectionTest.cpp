@@ -1,0 +1,134 @@
+#include "support/FormFixture.h"
+
+#include <QFrame>
+#include <QRadioButton>
+#include <functional>
+#include <ostream>
+
+namespace qx200::testing {
+namespace {
+
+class PortSelection : public FormFixture {
+protected:
+    // Opens the port panel with "COM", then clicks the option's round mark.
+    void choose(QRadioButton* option)
+    {
+        click("Command33");
+        ASSERT_FALSE(form->Frame8->isHidden());
+        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+        ASSERT_TRUE(option->isChecked()) << qPrintable(option->objectName());
+    }
+};
+
+TEST_F(PortSelection, SpeedChangesTheOpenPortAndTheNextOpeningUsesIt)
+{
+    choose(form->Option10);
+    EXPECT_EQ(state().CommSettings, "9600,N,8,1");
+    EXPECT_EQ(port.settings, "9600,N,8,1");
+    EXPECT_TRUE(port.open);
+    EXPECT_EQ(port.openings, 2);
+    EXPECT_EQ(port.closings, 1);
+    EXPECT_TRUE(form->Frame8->isHidden());
+
+    choose(form->Option2);
+    EXPECT_TRUE(port.open);
+    EXPECT_EQ(port.commPort, 2);
+    ASSERT_EQ(port.openedWith.size(), 3u);
+    EXPECT_EQ(port.openedWith.back().port, 2);
+    EXPECT_EQ(port.openedWith.back().settings, "9600,N,8,1");
+    EXPECT_TRUE(form->Frame8->isHidden());
+
+    choose(form->Option9);
+    EXPECT_EQ(state().CommSettings, "19200,N,8,1");
+    EXPECT_EQ(port.settings, "19200,N,8,1");
+    EXPECT_EQ(port.openings, 3);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(PortSelection, WhileClosedOnlyTheNumberChanges)
+{
+    port.open = false;
+    choose(form->Option2);
+    EXPECT_EQ(port.commPort, 2);
+    EXPECT_FALSE(port.open);
+    EXPECT_EQ(port.openings, 2);
+    EXPECT_TRUE(form->Frame8->isHidden());
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+// A failing step of "COM2" does not stop the later steps; the last failure is reported, the
+// other port number is set, the port is not reopened and the panel stays up.
+struct PortFailure {
+    const char* name;
+    std::function<void(FakeSerialPort&)> arrange;
+    QString reported;
+    std::vector<std::int16_t> portsSet; // during the selection
+    bool openAfter;                     // what the fake device is left at
+};
+void PrintTo(const PortFailure& value, std::ostream* os)
+{
+    *os << value.name;
+}
+
+const PortFailure PortFailures[] = {
+    {"ComTwoMissing",
+     [](FakeSerialPort& p) { p.missingPorts[2] = "COM2 (/dev/ttyS1): No such file or directory"; },
+     "COM2 (/dev/ttyS1): No such file or directory",
+     {2, 1},
+     false},
+    {"CloseFails",
+     [](FakeSerialPort& p) { p.failNext(FakeSerialPort::Op::Close, "COM1: close failed"); },
+     "COM1: close failed",
+     {2, 1},
+     true},
+    {"NumberFails",
+     [](FakeSerialPort& p) { p.failNext(FakeSerialPort::Op::CommPort, "COM2: busy"); },
+     "COM2: busy",
+     {1},
+     false},
+    {"CloseAndNumberFail",
+     [](FakeSerialPort& p) {
+         p.failNext(FakeSerialPort::Op::Close, "COM1: close failed");
+         p.failNext(FakeSerialPort::Op::CommPort, "COM2: busy");
+     },
+     "COM2: busy",
+     {1},
+     true},
+};
+
+class PortSelectionFailure : public PortSelection,
+                             public ::testing::WithParamInterface<PortFailure> {};
+
+TEST_P(PortSelectionFailure, ReportsAndFallsBackToTheOtherPort)
+{
+    const PortFailure& failure = GetParam();
+    failure.arrange(port);
+    port.portsSet.clear();
+    choose(form->Option2);
+    EXPECT_EQ(messages, QStringList{failure.reported});
+    EXPECT_EQ(port.portsSet, failure.portsSet);
+    EXPECT_EQ(port.commPort, 1);
+    EXPECT_EQ(port.open, failure.openAfter);
+    EXPECT_EQ(port.openings, 2);
+    EXPECT_TRUE(form->Option2->isChecked());
+    EXPECT_FALSE(form->Option1->isChecked());
+    EXPECT_FALSE(form->Frame8->isHidden());
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, PortSelectionFailure, ::testing::ValuesIn(PortFailures),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(PortSelection, AfterAFailureNoSelectionReopensThePort)
+{
+    port.missingPorts[2] = "COM2 (/dev/ttyS1): No such file or directory";
+    choose(form->Option2);
+    choose(form->Option1);
+    EXPECT_EQ(port.commPort, 1);
+    EXPECT_FALSE(port.open);
+    EXPECT_EQ(port.openings, 2);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_TRUE(form->Frame8->isHidden());
+}
+
+} // namespace
+} // namespace qx200::testing

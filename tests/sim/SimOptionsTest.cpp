@@ -1,0 +1,65 @@
+#include "SimOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace qx200::sim {
+namespace {
+
+using namespace std::chrono_literals;
+
+ParsedOptions parse(std::vector<std::string_view> args)
+{
+    return parseOptions(args);
+}
+
+TEST(SimOptionsTest, TakesEveryOptionInBothSpellings)
+{
+    const auto parsed =
+        parse({"--link", "/tmp/x", "--silent", "--garbage", "--split-ms=25", "--flood", "500",
+               "--baud=9600", "--seed", "4294967295", "--warmup-ms", "0", "--cooldown-ms=1500"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    const SimOptions& o = *parsed.options;
+    EXPECT_EQ(o.link, "/tmp/x");
+    EXPECT_TRUE(o.silent);
+    EXPECT_TRUE(o.garbage);
+    EXPECT_EQ(o.split, 25ms);
+    EXPECT_EQ(o.flood, 500u);
+    EXPECT_EQ(o.baud, 9600);
+    EXPECT_EQ(o.seed, 4294967295u);
+    EXPECT_EQ(o.warmup, 0ms);
+    EXPECT_EQ(o.cooldown, 1500ms);
+}
+
+struct BadCase {
+    const char* name;
+    std::vector<std::string_view> args;
+};
+
+class BadOptionsTest : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadOptionsTest, IsRejectedWithAReason)
+{
+    const auto parsed = parseOptions(GetParam().args);
+    EXPECT_FALSE(parsed.options);
+    EXPECT_FALSE(parsed.error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rejected, BadOptionsTest,
+                         ::testing::Values(BadCase{"UnknownOption", {"--fast"}},
+                                           BadCase{"PositionalArgument", {"/tmp/x"}},
+                                           BadCase{"MissingValue", {"--link"}},
+                                           BadCase{"EmptyLink", {"--link="}},
+                                           BadCase{"OtherBaud", {"--baud", "115200"}},
+                                           BadCase{"NegativeSplit", {"--split-ms", "-5"}},
+                                           BadCase{"TrailingGarbage", {"--split-ms", "5ms"}},
+                                           BadCase{"ZeroFlood", {"--flood", "0"}},
+                                           BadCase{"HugeFlood", {"--flood", "99999999999"}},
+                                           BadCase{"SeedTooBig", {"--seed", "4294967296"}},
+                                           BadCase{"SwitchWithValue", {"--silent=1"}},
+                                           BadCase{"WarmupOverADay", {"--warmup-ms", "86400001"}}),
+                         [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+} // namespace
+} // namespace qx200::sim

@@ -1,0 +1,93 @@
+// Renders the console at each of its four window heights into PNG files, offscreen:
+//   qx200-screenshots OUTPUT_DIR
+// The data view also shows a decoded status reply, as an operator would see it after "STATUS".
+
+#include "Form1.h"
+#include "panel/Appearance.h"
+#include "panel/Layout.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTextStream>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// A port that is always there and answers "STATUS" with "00": enough to show every area.
+class DemoPort final : public qx200::SerialPort {
+public:
+    void CommPort(std::int16_t port) override { port_ = port; }
+    std::int16_t CommPort() const override { return port_; }
+    void Settings(const QByteArray&) override {}
+    bool PortOpen() const override { return open_; }
+    void PortOpen(bool open) override { open_ = open; }
+    void Output(const QByteArray& bytes) override { reply_ = bytes == "CR0\r" ? "00\r" : ""; }
+    QByteArray Input() override { return std::exchange(reply_, {}); }
+    std::int16_t CommEvent() const override { return ReceiveEvent; }
+    void answer()
+    {
+        if (!reply_.isEmpty() && OnComm)
+            OnComm();
+    }
+
+private:
+    std::int16_t port_ = 1;
+    bool open_ = false;
+    QByteArray reply_;
+};
+
+struct Shot {
+    int height;
+    std::function<void(qx200::Form1&, DemoPort&)> reach;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    qx200::registerFontSubstitutions();
+    const QString outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(outputDir);
+
+    namespace layout = qx200::layout;
+    const Shot shots[] = {
+        {layout::NormalPanel,
+         [](qx200::Form1& form, DemoPort&) { form.findChild<QPushButton*>("Command33")->click(); }},
+        {layout::DataView,
+         [](qx200::Form1& form, DemoPort& port) {
+             // Service panel, "CLOSE", then the data toggle: the way Command34 comes into sight.
+             form.Form_KeyDown(75, 2);
+             form.Command34_Click();
+             form.Command34_Click();
+             form.findChild<QPushButton*>("Command44")->click();
+             port.answer();
+         }},
+        {layout::ServicePanel, [](qx200::Form1& form, DemoPort&) { form.Form_KeyDown(75, 2); }},
+        {layout::FullServicePanel,
+         [](qx200::Form1& form, DemoPort&) {
+             form.Form_KeyDown(75, 2);
+             form.Image1_DblClick();
+         }},
+    };
+    for (const Shot& shot : shots) {
+        DemoPort port;
+        qx200::Form1 form(port);
+        form.messageBox = [](const QString& text) { QTextStream(stderr) << text << '\n'; };
+        form.Form_Load();
+        shot.reach(form, port);
+        form.show();
+        QApplication::processEvents();
+        const QString file = QStringLiteral("%1/tier-%2.png").arg(outputDir).arg(shot.height);
+        if (!form.grab().save(file)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
+    return 0;
+}
