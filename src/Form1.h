@@ -89,7 +89,7 @@ private:
     void connectHandlers();
     QWidget* control(std::string_view name) const;
 
-    void send(const QByteArray& code);
+    void send(std::string_view code);
     void selectPort(std::int16_t port, std::int16_t otherPort);
     void selectSpeed(const QByteArray& settings);
     void setServiceTier(float outerHeight);

@@ -4,15 +4,6 @@
 #include <QTimer>
 
 namespace qx200 {
-namespace {
-
-QByteArray bytes(std::string_view code)
-{
-    return QByteArray(code.data(), qsizetype(code.size()));
-}
-
-} // namespace
-
 void Form1::holdPress(const buttons::Hold& button)
 {
     if (button.arrow) {
@@ -23,12 +14,12 @@ void Form1::holdPress(const buttons::Hold& button)
             Timer4->setInterval(pacing->timer4);
         }
         S.RepeatSel = button.entry;
-        send(bytes(button.code));
+        send(button.code);
         setEnabled(Timer1, true);
         return;
     }
     S.RepeatSel = button.entry;
-    send(bytes(button.code));
+    send(button.code);
     Timer1->setInterval(button.timer1);
     Timer2->setInterval(button.timer2);
     Timer4->setInterval(button.timer4);
@@ -40,7 +31,7 @@ void Form1::Timer1_Timer()
     if (S.RepeatSel == 0)
         return;
     if (const buttons::Hold* held = buttons::holdForEntry(S.RepeatSel)) {
-        send(bytes(held->code));
+        send(held->code);
         setEnabled(Timer1, true);
     }
 }
