@@ -1,0 +1,106 @@
+// The window as built from the layout table: every control where the table puts it, in its
+// container, with its look, and the keyboard focus moving in the table's tab order.
+
+#include "support/FormFixture.h"
+
+#include "panel/Layout.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <algorithm>
+#include <vector>
+
+namespace qx200 {
+namespace {
+
+using testing::FormFixture;
+
+class PanelBuild : public FormFixture {};
+
+QString text(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+TEST_F(PanelBuild, EveryControlSitsInItsContainerAtItsPlace)
+{
+    for (const layout::Control& spec : layout::controls()) {
+        SCOPED_TRACE(std::string(spec.name));
+        const QWidget* control = form->findChild<QWidget*>(text(spec.name));
+        ASSERT_NE(control, nullptr);
+        const QWidget* container =
+            spec.container.empty() ? form.get() : form->findChild<QWidget*>(text(spec.container));
+        EXPECT_EQ(control->parentWidget(), container);
+        EXPECT_EQ(control->geometry(),
+                  QRect(qRound(spec.left / 15.0), qRound(spec.top / 15.0),
+                        qRound(spec.width / 15.0), qRound(spec.height / 15.0)));
+        EXPECT_EQ(control->font().pointSizeF(), spec.font.points);
+        EXPECT_EQ(control->font().bold(), spec.font.bold);
+        if (spec.background) {
+            EXPECT_EQ(control->palette().color(control->backgroundRole()).rgb() & 0xFFFFFF,
+                      *spec.background);
+        }
+        if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
+            EXPECT_EQ(button->text(), text(spec.caption));
+            continue;
+        }
+        if (const auto* label = qobject_cast<const QLabel*>(control)) {
+            if (label->pixmap().isNull()) {
+                EXPECT_EQ(label->text(), text(spec.caption));
+            } else {
+                EXPECT_EQ(label->pixmap().size(), QSize(80, 26));
+            }
+        }
+    }
+}
+
+TEST_F(PanelBuild, OnlyThePortPanelAndTheDataToggleStartHidden)
+{
+    form->show();
+    QStringList hidden;
+    for (const layout::Control& spec : layout::controls()) {
+        if (!form->findChild<QWidget*>(text(spec.name))->isVisibleTo(form.get()))
+            hidden << text(spec.name);
+    }
+    hidden.sort();
+    EXPECT_EQ(hidden, (QStringList{"Command34", "Frame13", "Frame8", "Option1", "Option10",
+                                   "Option2", "Option9"}));
+}
+
+TEST_F(PanelBuild, FocusMovesInTheTableTabOrder)
+{
+    std::vector<const layout::Control*> focusable;
+    for (const layout::Control& spec : layout::controls()) {
+        if (spec.kind == layout::Kind::Button || spec.kind == layout::Kind::Option ||
+            spec.kind == layout::Kind::TextBox)
+            focusable.push_back(&spec);
+    }
+    std::ranges::sort(focusable, {}, &layout::Control::tab);
+
+    const QWidget* current = form->findChild<QWidget*>(text(focusable.front()->name));
+    for (std::size_t i = 1; i < focusable.size(); ++i) {
+        const QWidget* next = current->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        EXPECT_EQ(next->objectName(), text(focusable[i]->name))
+            << "after " << current->objectName().toStdString();
+        current = next;
+    }
+}
+
+TEST_F(PanelBuild, WindowHasItsCaptionAndFixedWidth)
+{
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("MARO   QX200  CONTROL   Ver.1.40"));
+    EXPECT_EQ(form->width(), 633);
+    EXPECT_EQ(form->minimumSize(), form->maximumSize()); // the user cannot resize it
+    for (const float outer : {5350.0f, 6645.0f, 7200.0f, 9100.0f}) {
+        form->setOuterHeight(outer);
+        EXPECT_EQ(form->height(), qRound((outer - 370) / 15)) << outer;
+        EXPECT_EQ(form->width(), 633);
+    }
+}
+
+} // namespace
+} // namespace qx200
