@@ -9,46 +9,48 @@
 
 namespace qx200 {
 
+namespace {
+
+template <class Value> struct Spelling {
+    const char* text;
+    Value value;
+};
+constexpr Spelling<QSerialPort::Parity> Parities[] = {
+    {"N", QSerialPort::NoParity},   {"E", QSerialPort::EvenParity},  {"O", QSerialPort::OddParity},
+    {"M", QSerialPort::MarkParity}, {"S", QSerialPort::SpaceParity},
+};
+constexpr Spelling<QSerialPort::StopBits> StopBits[] = {
+    {"1", QSerialPort::OneStop},
+    {"1.5", QSerialPort::OneAndHalfStop},
+    {"2", QSerialPort::TwoStop},
+};
+
+template <class Value, std::size_t N>
+std::optional<Value> lookUp(const Spelling<Value> (&table)[N], const QByteArray& text)
+{
+    for (const auto& [spelling, value] : table) {
+        if (text == spelling)
+            return value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<LineSettings> parseSettings(const QByteArray& text)
 {
-    const QList<QByteArray> fields = text.trimmed().toUpper().split(',');
+    const QList<QByteArray> fields = text.toUpper().split(',');
     if (fields.size() != 4)
         return std::nullopt;
-    LineSettings settings;
-    bool ok = false;
-    settings.baud = fields[0].trimmed().toInt(&ok);
-    if (!ok || settings.baud <= 0)
+    bool baudOk = false;
+    bool bitsOk = false;
+    const qint32 baud = fields[0].trimmed().toInt(&baudOk);
+    const int dataBits = fields[2].trimmed().toInt(&bitsOk);
+    const auto parity = lookUp(Parities, fields[1].trimmed());
+    const auto stopBits = lookUp(StopBits, fields[3].trimmed());
+    if (!baudOk || baud <= 0 || !bitsOk || dataBits < 5 || dataBits > 8 || !parity || !stopBits)
         return std::nullopt;
-
-    const QByteArray parity = fields[1].trimmed();
-    if (parity == "N")
-        settings.parity = QSerialPort::NoParity;
-    else if (parity == "E")
-        settings.parity = QSerialPort::EvenParity;
-    else if (parity == "O")
-        settings.parity = QSerialPort::OddParity;
-    else if (parity == "M")
-        settings.parity = QSerialPort::MarkParity;
-    else if (parity == "S")
-        settings.parity = QSerialPort::SpaceParity;
-    else
-        return std::nullopt;
-
-    const int dataBits = fields[2].trimmed().toInt(&ok);
-    if (!ok || dataBits < 5 || dataBits > 8)
-        return std::nullopt;
-    settings.dataBits = QSerialPort::DataBits(dataBits);
-
-    const QByteArray stop = fields[3].trimmed();
-    if (stop == "1")
-        settings.stopBits = QSerialPort::OneStop;
-    else if (stop == "1.5")
-        settings.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == "2")
-        settings.stopBits = QSerialPort::TwoStop;
-    else
-        return std::nullopt;
-    return settings;
+    return LineSettings{baud, *parity, QSerialPort::DataBits(dataBits), *stopBits};
 }
 
 QString devicePathFor(std::int16_t port)
