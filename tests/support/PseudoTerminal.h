@@ -89,13 +89,12 @@ public:
         return got;
     }
 
-    // The line settings of the slave as the console left them.
+    // The line settings of the slave as the console left them. A pseudo-terminal pair shares
+    // them, so the master tells without opening the slave (which the console holds exclusive).
     termios slaveAttributes() const
     {
         termios attributes{};
-        const int fd = ::open(slavePath_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ::tcgetattr(fd, &attributes);
-        ::close(fd);
+        ::tcgetattr(master_, &attributes);
         return attributes;
     }
 
