@@ -39,31 +39,31 @@ QColor colour(std::uint32_t rgb)
     return QColor::fromRgb(QRgb(rgb));
 }
 
-void paint(QWidget* widget, const layout::Control& spec)
+void paint(QWidget* widget, const layout::Control& row)
 {
     QPalette palette = widget->palette();
-    if (spec.background) {
-        const QColor fill = colour(*spec.background);
+    if (row.background) {
+        const QColor fill = colour(*row.background);
         palette.setColor(QPalette::Window, fill);
         palette.setColor(QPalette::Button, fill);
         widget->setAutoFillBackground(true);
     }
-    palette.setColor(QPalette::WindowText, colour(spec.foreground));
-    palette.setColor(QPalette::ButtonText, colour(spec.foreground));
+    palette.setColor(QPalette::WindowText, colour(row.foreground));
+    palette.setColor(QPalette::ButtonText, colour(row.foreground));
     widget->setPalette(palette);
 }
 
-QWidget* makeLabel(const layout::Control& spec, QWidget* parent)
+QWidget* makeLabel(const layout::Control& row, QWidget* parent)
 {
-    auto* label = new QLabel(toQString(spec.caption), parent);
+    auto* label = new QLabel(toQString(row.caption), parent);
     Qt::Alignment horizontal = Qt::AlignLeft;
-    if (spec.flags & layout::Centred)
+    if (row.flags & layout::Centred)
         horizontal = Qt::AlignHCenter;
-    else if (spec.flags & layout::RightAligned)
+    else if (row.flags & layout::RightAligned)
         horizontal = Qt::AlignRight;
     label->setAlignment(horizontal | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
-    if (spec.flags & layout::Border) {
+    if (row.flags & layout::Border) {
         label->setFrameStyle(QFrame::Box | QFrame::Plain);
         label->setLineWidth(1);
         label->setAlignment(horizontal | Qt::AlignVCenter);
@@ -71,21 +71,21 @@ QWidget* makeLabel(const layout::Control& spec, QWidget* parent)
     return label;
 }
 
-QWidget* makeWidget(const layout::Control& spec, QWidget* parent)
+QWidget* makeWidget(const layout::Control& row, QWidget* parent)
 {
-    switch (spec.kind) {
+    switch (row.kind) {
     case layout::Kind::Button:
-        return new PanelButton(toQString(spec.caption), parent);
+        return new PanelButton(toQString(row.caption), parent);
     case layout::Kind::Label:
-        return makeLabel(spec, parent);
+        return makeLabel(row, parent);
     case layout::Kind::Frame: {
         auto* frame = new QFrame(parent);
         frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
         return frame;
     }
     case layout::Kind::Option: {
-        auto* option = new QRadioButton(toQString(spec.caption), parent);
-        option->setChecked(spec.flags & layout::Selected);
+        auto* option = new QRadioButton(toQString(row.caption), parent);
+        option->setChecked(row.flags & layout::Selected);
         return option;
     }
     case layout::Kind::TextBox: {
@@ -143,26 +143,26 @@ Form1::~Form1()
 void Form1::buildPanel()
 {
     std::vector<std::pair<int, QWidget*>> tabOrder;
-    for (const layout::Control& spec : layout::controls()) {
-        QWidget* parent = spec.container.empty() ? this : control(spec.container);
-        QWidget* widget = makeWidget(spec, parent);
-        widget->setObjectName(toQString(spec.name));
-        widget->setGeometry(pixels(spec.left), pixels(spec.top), pixels(spec.width),
-                            pixels(spec.height));
-        widget->setFont(fontFor(spec.font));
-        paint(widget, spec);
-        widget->setVisible(!(spec.flags & layout::Hidden));
+    for (const layout::Control& row : layout::controls()) {
+        QWidget* parent = row.container.empty() ? this : control(row.container);
+        QWidget* widget = makeWidget(row, parent);
+        widget->setObjectName(toQString(row.name));
+        widget->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width),
+                            pixels(row.height));
+        widget->setFont(fontFor(row.font));
+        paint(widget, row);
+        widget->setVisible(!(row.flags & layout::Hidden));
         if (widget->focusPolicy() != Qt::NoFocus)
-            tabOrder.emplace_back(spec.tab, widget);
+            tabOrder.emplace_back(row.tab, widget);
     }
     std::ranges::sort(tabOrder, {}, &std::pair<int, QWidget*>::first);
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
 
-    for (const layout::Timer& spec : layout::timers()) {
+    for (const layout::Timer& row : layout::timers()) {
         auto* timer = new QTimer(this);
-        timer->setObjectName(toQString(spec.name));
-        timer->setInterval(spec.interval);
+        timer->setObjectName(toQString(row.name));
+        timer->setInterval(row.interval);
         timer->setTimerType(Qt::PreciseTimer);
     }
 

@@ -17,14 +17,14 @@ void registerFontSubstitutions()
         pgothic, {"MS PGothic", "IPAPGothic", "Noto Sans CJK JP", "DejaVu Sans", "Sans Serif"});
 }
 
-QFont fontFor(const layout::Font& spec)
+QFont fontFor(const layout::Font& row)
 {
-    const bool fixed = spec.face == layout::Face::G;
+    const bool fixed = row.face == layout::Face::G;
     QFont font(QString::fromUtf8(fixed ? layout::GothicFamily : layout::PGothicFamily));
     font.setStyleHint(fixed ? QFont::Monospace : QFont::SansSerif);
     font.setFixedPitch(fixed);
-    font.setPointSizeF(spec.points);
-    font.setBold(spec.bold);
+    font.setPointSizeF(row.points);
+    font.setBold(row.bold);
     return font;
 }
 

@@ -26,29 +26,28 @@ QString text(std::string_view s)
 
 TEST_F(PanelBuild, EveryControlSitsInItsContainerAtItsPlace)
 {
-    for (const layout::Control& spec : layout::controls()) {
-        SCOPED_TRACE(std::string(spec.name));
-        const QWidget* control = form->findChild<QWidget*>(text(spec.name));
+    for (const layout::Control& row : layout::controls()) {
+        SCOPED_TRACE(std::string(row.name));
+        const QWidget* control = form->findChild<QWidget*>(text(row.name));
         ASSERT_NE(control, nullptr);
         const QWidget* container =
-            spec.container.empty() ? form.get() : form->findChild<QWidget*>(text(spec.container));
+            row.container.empty() ? form.get() : form->findChild<QWidget*>(text(row.container));
         EXPECT_EQ(control->parentWidget(), container);
-        EXPECT_EQ(control->geometry(),
-                  QRect(qRound(spec.left / 15.0), qRound(spec.top / 15.0),
-                        qRound(spec.width / 15.0), qRound(spec.height / 15.0)));
-        EXPECT_EQ(control->font().pointSizeF(), spec.font.points);
-        EXPECT_EQ(control->font().bold(), spec.font.bold);
-        if (spec.background) {
+        EXPECT_EQ(control->geometry(), QRect(qRound(row.left / 15.0), qRound(row.top / 15.0),
+                                             qRound(row.width / 15.0), qRound(row.height / 15.0)));
+        EXPECT_EQ(control->font().pointSizeF(), row.font.points);
+        EXPECT_EQ(control->font().bold(), row.font.bold);
+        if (row.background) {
             EXPECT_EQ(control->palette().color(control->backgroundRole()).rgb() & 0xFFFFFF,
-                      *spec.background);
+                      *row.background);
         }
         if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
-            EXPECT_EQ(button->text(), text(spec.caption));
+            EXPECT_EQ(button->text(), text(row.caption));
             continue;
         }
         if (const auto* label = qobject_cast<const QLabel*>(control)) {
             if (label->pixmap().isNull()) {
-                EXPECT_EQ(label->text(), text(spec.caption));
+                EXPECT_EQ(label->text(), text(row.caption));
             } else {
                 EXPECT_EQ(label->pixmap().size(), QSize(80, 26));
             }
@@ -60,9 +59,9 @@ TEST_F(PanelBuild, OnlyThePortPanelAndTheDataToggleStartHidden)
 {
     form->show();
     QStringList hidden;
-    for (const layout::Control& spec : layout::controls()) {
-        if (!form->findChild<QWidget*>(text(spec.name))->isVisibleTo(form.get()))
-            hidden << text(spec.name);
+    for (const layout::Control& row : layout::controls()) {
+        if (!form->findChild<QWidget*>(text(row.name))->isVisibleTo(form.get()))
+            hidden << text(row.name);
     }
     hidden.sort();
     EXPECT_EQ(hidden, (QStringList{"Command34", "Frame13", "Frame8", "Option1", "Option10",
@@ -72,10 +71,10 @@ TEST_F(PanelBuild, OnlyThePortPanelAndTheDataToggleStartHidden)
 TEST_F(PanelBuild, FocusMovesInTheTableTabOrder)
 {
     std::vector<const layout::Control*> focusable;
-    for (const layout::Control& spec : layout::controls()) {
-        if (spec.kind == layout::Kind::Button || spec.kind == layout::Kind::Option ||
-            spec.kind == layout::Kind::TextBox)
-            focusable.push_back(&spec);
+    for (const layout::Control& row : layout::controls()) {
+        if (row.kind == layout::Kind::Button || row.kind == layout::Kind::Option ||
+            row.kind == layout::Kind::TextBox)
+            focusable.push_back(&row);
     }
     std::ranges::sort(focusable, {}, &layout::Control::tab);
 
