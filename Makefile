@@ -4,6 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 .PHONY: build test run screenshots bench install format clean
+.PHONY: test-sanitize fuzz soak unplug
 
 build:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -29,3 +30,35 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# The whole suite built with the address and undefined-behaviour sanitizers.
+SANITIZE_BUILD ?= build-sanitize
+SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-sanitize:
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DQX200_SANITIZE=ON
+	$(SANITIZER_ENV) cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen \
+		ctest --output-on-failure -j$(JOBS)
+
+# libFuzzer on the trace rendering and the status decoding; the corpus grows in FUZZ_BUILD.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_CXX ?= clang++-14
+FUZZ_SECONDS ?= 60
+fuzz:
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	mkdir -p $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/qx200-fuzz-link -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+		-artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus fuzz/seeds
+
+# The up arrow held at its fastest repeat against a line the program holds itself.
+SOAK_SECONDS ?= 600
+soak: build
+	SOAK_SECONDS=$(SOAK_SECONDS) QT_QPA_PLATFORM=offscreen $(BUILD)/qx200-soak
+
+# The unplug test with more cycles than the suite runs.
+UNPLUG_CYCLES ?= 500
+unplug: build
+	cd $(BUILD) && QX200_UNPLUG_CYCLES=$(UNPLUG_CYCLES) QT_QPA_PLATFORM=offscreen \
+		./qx200-tests --gtest_filter='FaultUnplug.*'

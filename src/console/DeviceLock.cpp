@@ -2,11 +2,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace qx200 {
@@ -39,6 +42,45 @@ qint64 pidInLockFile(const QByteArray& contents)
         return binary;
     }
     return 0;
+}
+
+// The process holding a lock on the file (st_dev, st_ino), as /proc/locks lists it:
+// "1: FLOCK  ADVISORY  WRITE 1234 00:19:4 0 EOF", the file system's major and minor number in
+// hex, then the inode. Waiting requests ("1: -> FLOCK ...") hold nothing.
+std::optional<DeviceHolder> lockHolder(const struct stat& file)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray where = QByteArray::number(major(file.st_dev), 16).rightJustified(2, '0') +
+                             ':' +
+                             QByteArray::number(minor(file.st_dev), 16).rightJustified(2, '0') +
+                             ':' + QByteArray::number(qulonglong(file.st_ino));
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] == "->" || fields[5] != where)
+            continue;
+        const qint64 pid = fields[4].toLongLong();
+        if (alive(pid))
+            return DeviceHolder{pid, programOf(pid)};
+    }
+    return std::nullopt;
+}
+
+std::optional<DeviceHolder> lockHolder(int fd)
+{
+    struct stat file {};
+    if (::fstat(fd, &file) != 0)
+        return std::nullopt;
+    return lockHolder(file);
+}
+
+std::optional<DeviceHolder> lockHolder(const QString& path)
+{
+    struct stat file {};
+    if (::stat(QFile::encodeName(path).constData(), &file) != 0)
+        return std::nullopt;
+    return lockHolder(file);
 }
 
 } // namespace
@@ -76,12 +118,18 @@ QString DeviceLock::acquire(const QString& devicePath)
     release();
     const int fd = ::open(QFile::encodeName(devicePath).constData(),
                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+    if (fd < 0) {
+        // EBUSY: another program opened the terminal in exclusive mode (TIOCEXCL).
+        const int error = errno;
+        return error == EBUSY ? inUseText(lockHolder(devicePath).value_or(DeviceHolder{}))
+                              : QString::fromLocal8Bit(std::strerror(error));
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
+        const auto holder = error == EWOULDBLOCK ? lockHolder(fd) : std::nullopt;
         ::close(fd);
-        return error == EWOULDBLOCK ? inUseText({}) : QString::fromLocal8Bit(std::strerror(error));
+        return error == EWOULDBLOCK ? inUseText(holder.value_or(DeviceHolder{}))
+                                    : QString::fromLocal8Bit(std::strerror(error));
     }
     fd_ = fd;
     return {};

@@ -28,7 +28,8 @@ public:
     DeviceLock(const DeviceLock&) = delete;
     DeviceLock& operator=(const DeviceLock&) = delete;
 
-    // Empty on success; otherwise the reason (errno text, or "in use by another program").
+    // Empty on success; otherwise the reason: the errno text, or "in use by another program"
+    // naming the holder where /proc/locks tells it.
     QString acquire(const QString& devicePath);
     void release();
     bool held() const { return fd_ >= 0; }

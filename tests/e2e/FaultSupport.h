@@ -1,0 +1,263 @@
+#pragma once
+
+// What the fault tests (and the soak program) share: a console on the real serial service whose
+// every hand-over is seen by a forwarding decorator, and the process figures they check: open
+// descriptors, lock files, resident memory, processor time.
+
+#include "Form1.h"
+#include "console/QtSerialPort.h"
+#include "link/TraceRendering.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QStringList>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace qx200::testing {
+
+// Forwards every operation and both callbacks between a console and the real service, and
+// reports what crossed: each Input() result and each Output() that was accepted.
+class RecordingPort final : public SerialPort {
+public:
+    explicit RecordingPort(SerialPort& inner) : inner_(inner)
+    {
+        inner_.OnComm = [this] {
+            if (OnComm)
+                OnComm();
+        };
+        inner_.OnFault = [this](const QString& text) {
+            if (OnFault)
+                OnFault(text);
+        };
+    }
+    ~RecordingPort() override
+    {
+        inner_.OnComm = nullptr;
+        inner_.OnFault = nullptr;
+    }
+    RecordingPort(const RecordingPort&) = delete;
+    RecordingPort& operator=(const RecordingPort&) = delete;
+
+    void CommPort(std::int16_t port) override { inner_.CommPort(port); }
+    std::int16_t CommPort() const override { return inner_.CommPort(); }
+    void Settings(const QByteArray& settings) override { inner_.Settings(settings); }
+    bool PortOpen() const override { return inner_.PortOpen(); }
+    void PortOpen(bool open) override { inner_.PortOpen(open); }
+    void Output(const QByteArray& bytes) override
+    {
+        inner_.Output(bytes);
+        if (onOutput)
+            onOutput(bytes);
+    }
+    QByteArray Input() override
+    {
+        QByteArray bytes = inner_.Input();
+        if (onInput)
+            onInput(bytes);
+        return bytes;
+    }
+    std::int16_t CommEvent() const override { return inner_.CommEvent(); }
+
+    std::function<void(const QByteArray&)> onInput;
+    std::function<void(const QByteArray&)> onOutput;
+
+private:
+    SerialPort& inner_;
+};
+
+// A started console on the real service of the device at `device` (named by QX200_COM1),
+// message boxes recorded.
+class FaultConsole {
+public:
+    explicit FaultConsole(const QString& device)
+    {
+        qputenv("QX200_COM1", QFile::encodeName(device));
+        form = std::make_unique<Form1>(recorder);
+        form->messageBox = [this](const QString& text) { messages << text; };
+        form->endProgram = [] {};
+        form->dispatch([this] { form->Form_Load(); });
+    }
+    ~FaultConsole()
+    {
+        form.reset();
+        qunsetenv("QX200_COM1");
+    }
+    FaultConsole(const FaultConsole&) = delete;
+    FaultConsole& operator=(const FaultConsole&) = delete;
+
+    QPushButton* button(const char* name) const
+    {
+        return form->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+    // Runs a handler after the console's own receive handler for every arrival.
+    void afterEachArrival(std::function<void()> observer)
+    {
+        auto own = recorder.OnComm;
+        recorder.OnComm = [own, observer] {
+            own();
+            observer();
+        };
+    }
+
+    // The full service panel (key chord, then a double-click on the logo), where the traces,
+    // every status button and the free-command line are in sight.
+    void openServicePanel() const
+    {
+        form->Text1->setFocus();
+        QTest::keyClick(form->Text1, Qt::Key_K, Qt::ControlModifier);
+        QTest::mouseDClick(form->Image1, Qt::LeftButton);
+    }
+
+    QtSerialPort port;
+    RecordingPort recorder{port};
+    std::unique_ptr<Form1> form;
+    QStringList messages;
+};
+
+// The received bytes the console holds in its state, however the state keeps them.
+inline const QByteArray& collectedBytes(const QByteArray& collection)
+{
+    return collection;
+}
+inline const QByteArray& collectedBytes(const RenderedText& collection)
+{
+    return collection.bytes();
+}
+
+// Runs the event loop, as the program's own would run, until the condition holds (looked at
+// every 2 ms) or the time is up.
+template <class Condition> bool waitUntil(Condition condition, int timeoutMs)
+{
+    if (condition())
+        return true;
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    return condition();
+}
+
+// Runs the event loop for a while.
+inline void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+inline int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+// Lock files in the usual lock folders that name this process, as the serial library and other
+// serial programs leave them ("LCK..ttyS0", "LCK..pts_3").
+inline QStringList ownLockFiles()
+{
+    const QByteArray self = QByteArray::number(qint64(::getpid()));
+    QSet<QString> seen;
+    QStringList found;
+    for (const QString& dir : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"),
+                               QStringLiteral("/tmp"), QDir::tempPath()}) {
+        const QString real = QDir(dir).canonicalPath();
+        if (real.isEmpty() || seen.contains(real))
+            continue;
+        seen.insert(real);
+        for (const QString& name :
+             QDir(real).entryList({QStringLiteral("LCK..*")}, QDir::Files | QDir::System)) {
+            QFile lock(real + QLatin1Char('/') + name);
+            if (lock.open(QIODevice::ReadOnly) && lock.readLine().trimmed() == self)
+                found << lock.fileName();
+        }
+    }
+    return found;
+}
+
+// Under the address sanitizer freed blocks are held back for a while (its quarantine), so the
+// resident memory then says nothing about the program's own.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool ResidentMemoryTellsLeaks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool ResidentMemoryTellsLeaks = false;
+#else
+inline constexpr bool ResidentMemoryTellsLeaks = true;
+#endif
+#else
+inline constexpr bool ResidentMemoryTellsLeaks = true;
+#endif
+
+// Resident memory of this process in KiB.
+inline qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Processor time this process has used, in seconds.
+inline double processorSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// The share of one core the process used while its event loop ran for `ms`.
+inline double processorShareWhileRunning(int ms)
+{
+    const double before = processorSeconds();
+    runFor(ms);
+    return (processorSeconds() - before) / (ms / 1000.0);
+}
+
+// The longest the event loop went without serving a 10 ms timer, while it is being measured.
+class LoopLatency {
+public:
+    LoopLatency()
+    {
+        timer_.setInterval(10);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout,
+                         [this] { worstMs_ = std::max(worstMs_, clock_.restart()); });
+        clock_.start();
+        timer_.start();
+    }
+    qint64 worstMs() const { return worstMs_; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 worstMs_ = 0;
+};
+
+} // namespace qx200::testing
