@@ -8,12 +8,27 @@
 
 namespace qx200 {
 
+namespace {
+
+// One byte a character: Latin-1 as it is, any other character (one code point, even when it
+// takes two UTF-16 units) as "?".
+QByteArray lineBytes(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const char32_t codePoint : text.toUcs4())
+        bytes.append(codePoint < 256 ? char(codePoint) : '?');
+    return bytes;
+}
+
+} // namespace
+
 // "SEND": the typed text goes out as it is; characters outside Latin-1 become "?".
 void Form1::Command95_Click()
 {
     Timer2->setInterval(buttons::FreeCommandIntervals.timer2);
     Timer4->setInterval(buttons::FreeCommandIntervals.timer4);
-    S.FreeCmd = Text1->text().toLatin1();
+    S.FreeCmd = lineBytes(Text1->text());
     S.CmdLine = S.CmdPrefix + S.FreeCmd + '\r';
     Hyouji(S.CmdLine, 1);
 }

@@ -32,6 +32,7 @@ const Typed TypedLines[] = {
     {"Empty", "", "\r"},
     {"KeptAsTyped", " cr Pressure ", " cr Pressure \r"},
     {"OutsideLatin1", QStringLiteral("C€0"), "C?0\r"},
+    {"OutsideTheBasicPlane", QStringLiteral("C😀0"), "C?0\r"}, // one character, one "?"
     {"Latin1", QStringLiteral("Cé0"),
      "C\xe9"
      "0\r"},
