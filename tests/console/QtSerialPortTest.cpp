@@ -192,14 +192,14 @@ TEST(QtSerialPortHangUp, ClosesAtOnceTellsOnceAndComesBackWithTheDevice)
     EXPECT_NO_THROW(port.Output("CR0\r")); // goes nowhere while the device is away
 
     pty = std::make_unique<PseudoTerminal>(link); // plugged in again
-    QDeadlineTimer deadline(5000);
+    QDeadlineTimer deadline(15000);
     while (port.deviceLost() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_FALSE(port.deviceLost());
     port.Output("CR0\r");
     EXPECT_EQ(pty->read(4, 5000), QByteArray("CR0\r"));
     pty->write("80\r");
-    deadline = QDeadlineTimer(5000);
+    deadline = QDeadlineTimer(15000);
     while (received.size() < 3 && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(received, QByteArray("80\r"));
