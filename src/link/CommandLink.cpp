@@ -27,7 +27,9 @@ void Form1::Hyouji(const QByteArray& text, std::uint8_t mode)
         setEnabled(Timer4, true);
         return;
     }
-    const QByteArray T = renderVisible(text);
+    // The collection of received bytes carries its rendering along; any other text is
+    // rendered here.
+    const QByteArray T = &text == &S.RxText.bytes() ? S.RxText.rendering() : renderVisible(text);
     Label12->setText(QString::fromLatin1(T));
     if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, T)) {
         Label22->setText(QString::fromLatin1(result->status));
@@ -40,12 +42,11 @@ void Form1::MSComm1_OnComm()
 {
     if (comm_.CommEvent() != SerialPort::ReceiveEvent)
         return;
-    const QByteArray input = comm_.Input();
-    // Only what can still be shown is kept, so a flood without a reply window stays bounded.
-    const qsizetype room = std::max<qsizetype>(0, MaxRenderedBytes - S.RxText.size());
-    S.RxText.append(input.first(std::min(input.size(), room)));
+    // Only what can still be shown is kept, so a flood without a reply window stays bounded;
+    // only the new bytes are rendered.
+    S.RxText.append(comm_.Input());
     S.RxPending = 0;
-    Hyouji(S.RxText, 2);
+    Hyouji(S.RxText.bytes(), 2);
 }
 
 } // namespace qx200

@@ -33,6 +33,12 @@ public:
     qint64 received() const { return received_; }              // every byte appended since clear
     bool isEmpty() const { return received_ == 0; }
 
+    // Compares the kept bytes.
+    friend bool operator==(const RenderedText& text, QByteArrayView bytes)
+    {
+        return QByteArrayView(text.bytes_) == bytes;
+    }
+
 private:
     QByteArray bytes_;
     QByteArray rendering_;

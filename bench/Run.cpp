@@ -1,0 +1,398 @@
+#include "Run.h"
+
+#include "Form1.h"
+#include "MasterEnd.h"
+#include "Stats.h"
+#include "console/QtSerialPort.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <fcntl.h>
+#include <memory>
+#include <stdexcept>
+#include <sys/timerfd.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <utility>
+
+namespace qx200::bench {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::duration;
+using std::chrono::milliseconds;
+
+double us(Clock::duration d)
+{
+    return duration<double, std::micro>(d).count();
+}
+
+double ms(Clock::duration d)
+{
+    return duration<double, std::milli>(d).count();
+}
+
+// Resident memory of this process in MiB.
+double residentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toDouble() / 1024;
+    }
+    return 0;
+}
+
+// CPU time of the calling thread.
+Clock::duration threadCpuTime()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// Lets the event loop run, sleeping when idle, for the given time.
+void runFor(milliseconds time)
+{
+    QEventLoop loop;
+    QTimer::singleShot(time, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted = true;
+        return false;
+    }
+};
+
+// Notes when a label is painted showing a caption.
+class CaptionWatch : public QObject {
+public:
+    explicit CaptionWatch(QString caption) : caption_(std::move(caption)) {}
+    bool seen = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && static_cast<QLabel*>(watched)->text() == caption_)
+            seen = true;
+        return false;
+    }
+
+private:
+    QString caption_;
+};
+
+// The time from each sending action to the arrival of its line's last byte at the master,
+// given the byte total that the line completes.
+struct Send {
+    Clock::time_point at;
+    qint64 completes;
+};
+std::vector<double> latenciesUs(const std::vector<Send>& sends,
+                                const std::vector<Arrival>& arrivals)
+{
+    std::vector<double> result;
+    for (const Send& send : sends) {
+        const auto arrival =
+            std::ranges::lower_bound(arrivals, send.completes, {}, &Arrival::total);
+        if (arrival != arrivals.end())
+            result.push_back(us(arrival->at - send.at));
+    }
+    return result;
+}
+
+std::vector<Line> linesWith(const std::vector<Arrival>& arrivals, const QByteArray& text)
+{
+    std::vector<Line> lines = linesOf(arrivals);
+    std::erase_if(lines, [&](const Line& line) { return line.text != text; });
+    return lines;
+}
+
+// The same 5 ms repeat without the console: a kernel interval timer writing to a pseudo-terminal
+// of its own, measured the same way. What the machine itself allows, for comparison.
+double hostRepeat5IntervalP99Ms()
+{
+    MasterEnd line;
+    const int slave = ::open(line.link().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    if (slave < 0 || timer < 0)
+        throw std::runtime_error("no line or timer for the host figure");
+    std::thread writer([&] {
+        itimerspec grid{};
+        grid.it_interval.tv_nsec = 5 * 1000 * 1000;
+        grid.it_value = grid.it_interval;
+        ::timerfd_settime(timer, 0, &grid, nullptr);
+        for (int tick = 0; tick <= 2000 / 5; ++tick) {
+            quint64 expirations = 0;
+            if (::read(timer, &expirations, sizeof expirations) != sizeof expirations ||
+                ::write(slave, "C3C\r", 4) != 4)
+                break;
+        }
+    });
+    writer.join();
+    std::this_thread::sleep_for(50ms);
+    ::close(timer);
+    ::close(slave);
+    const std::vector<Line> lines = linesOf(line.take());
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        gaps.push_back(ms(lines[i].at - lines[i - 1].at));
+    return percentile(gaps, 99);
+}
+
+class Run {
+public:
+    Run() { qputenv("QX200_COM1", master_.link().toLocal8Bit()); }
+    ~Run() { form_.reset(); }
+
+    QJsonObject measure()
+    {
+        startUp();
+        runFor(300ms);
+        figures_["rss_mb"] = residentMb();
+
+        // The operator watches the traces: the data view shows them and the status buttons.
+        QTest::mouseClick(button("Command34"), Qt::LeftButton);
+        runFor(200ms);
+
+        clickToWire();
+        replyToStatus();
+        runFor(1100ms); // the trace clearing of the last round
+        repeat50();
+        runFor(1100ms);
+        repeat5();
+        detail_["host_repeat5_interval_p99_ms"] = hostRepeat5IntervalP99Ms();
+        runFor(1100ms);
+        flood();
+        detail_["real_time_reader"] = master_.realTimeReader();
+        figures_["detail"] = detail_;
+        return figures_;
+    }
+
+private:
+    QPushButton* button(const char* name) const
+    {
+        auto* found = form_->findChild<QPushButton*>(QString::fromLatin1(name));
+        if (!found)
+            throw std::runtime_error(std::string("no control ") + name);
+        return found;
+    }
+
+    void startUp()
+    {
+        PaintWatch watch;
+        const Clock::time_point start = Clock::now();
+        form_ = std::make_unique<Form1>(comm_);
+        form_->messageBox = [](const QString& text) {
+            throw std::runtime_error("message box: " + text.toStdString());
+        };
+        form_->endProgram = [] {};
+        form_->installEventFilter(&watch);
+        form_->dispatch([this] { form_->Form_Load(); });
+        form_->show();
+        const Clock::time_point deadline = start + 10s;
+        while (!watch.painted && Clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const Clock::time_point painted = Clock::now();
+        form_->removeEventFilter(&watch);
+        if (!watch.painted)
+            throw std::runtime_error("the window was never painted");
+        if (!comm_.PortOpen())
+            throw std::runtime_error("the console did not open the line");
+        figures_["startup_ms"] = ms(painted - start);
+    }
+
+    void clickToWire()
+    {
+        QPushButton* on = button("Command17"); // "POWER" "ON"
+        master_.take();
+        std::vector<Send> sends;
+        std::vector<double> handling; // the click's own handling, send included
+        for (int i = 0; i < 1000; ++i) {
+            runFor(2ms); // the click finds the console idle
+            const qint64 completes = master_.received() + 4;
+            sends.push_back({Clock::now(), completes});
+            QTest::mouseClick(on, Qt::LeftButton);
+            handling.push_back(us(Clock::now() - sends.back().at));
+            if (!master_.waitForReceived(completes, 1s))
+                throw std::runtime_error("a click's line never arrived");
+        }
+        const std::vector<double> latencies = latenciesUs(sends, master_.take());
+        figures_["click_to_wire_p50_us"] = percentile(latencies, 50);
+        figures_["click_to_wire_p99_us"] = percentile(latencies, 99);
+        detail_["click_to_wire_max_us"] = percentile(latencies, 100);
+        detail_["click_handling_p50_us"] = percentile(handling, 50);
+        detail_["click_handling_p99_us"] = percentile(handling, 99);
+    }
+
+    void replyToStatus()
+    {
+        QPushButton* status = button("Command44");
+        QLabel* line = form_->Label22;
+        CaptionWatch watch(QStringLiteral(" Power ON")); // shown once it is painted
+        line->installEventFilter(&watch);
+        QTimer watchdog; // wakes the loop below if the status never shows
+        watchdog.setSingleShot(true);
+        std::vector<double> latencies;
+        int missed = 0;
+        for (int i = 0; i < 1000; ++i) {
+            runFor(2ms);
+            line->clear(); // else the previous round's status would already be there
+            const qint64 completes = master_.received() + 4;
+            QTest::mouseClick(status, Qt::LeftButton);
+            if (!master_.waitForReceived(completes, 1s))
+                throw std::runtime_error("the status query never arrived");
+            runFor(1ms); // the click's own painting is done
+            watch.seen = false;
+            const Clock::time_point replied = Clock::now();
+            master_.write("00\r");
+            watchdog.start(1000);
+            while (!watch.seen && watchdog.isActive())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            const Clock::time_point painted = Clock::now();
+            // Missed: the trace clearing (Timer4) emptied the line before it was painted.
+            if (watchdog.isActive())
+                latencies.push_back(us(painted - replied));
+            else
+                ++missed;
+            watchdog.stop();
+        }
+        line->removeEventFilter(&watch);
+        master_.take();
+        figures_["reply_to_status_p99_us"] = percentile(latencies, 99);
+        detail_["reply_to_status_p50_us"] = percentile(latencies, 50);
+        detail_["reply_to_status_missed"] = missed;
+    }
+
+    // Holds a button for the time; the moment of the release.
+    Clock::time_point hold(QPushButton* held, milliseconds time)
+    {
+        QTest::mousePress(held, Qt::LeftButton);
+        runFor(time);
+        const Clock::time_point released = Clock::now();
+        QTest::mouseRelease(held, Qt::LeftButton);
+        return released;
+    }
+
+    void repeat50()
+    {
+        master_.take();
+        hold(button("Command15"), 2000ms); // "Brightness" "+"
+        runFor(200ms);
+        figures_["repeat50_lines_2s"] = double(linesWith(master_.take(), "C20").size());
+    }
+
+    void repeat5()
+    {
+        // A D.Zoom release switches the arrows to their fastest pacing.
+        QTest::mouseClick(button("Command48"), Qt::LeftButton);
+        runFor(300ms);
+        master_.take();
+        const Clock::duration cpuBefore = threadCpuTime();
+        const Clock::time_point released = hold(button("Command5"), 2000ms); // the up arrow
+        const Clock::duration cpu = threadCpuTime() - cpuBefore;
+        runFor(200ms);
+        const std::vector<Arrival> arrivals = master_.take();
+        const std::vector<Line> lines = linesWith(arrivals, "C3C");
+        std::vector<double> gaps;
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            gaps.push_back(ms(lines[i].at - lines[i - 1].at));
+        figures_["repeat5_ratio"] = double(lines.size()) / (2000.0 / 5 + 1);
+        figures_["repeat5_interval_p99_ms"] = percentile(gaps, 99);
+        figures_["release_tail_ms"] =
+            arrivals.empty() ? 0.0 : std::max(0.0, ms(arrivals.back().at - released));
+        detail_["repeat5_lines"] = double(lines.size());
+        detail_["repeat5_console_cpu_percent"] = 100 * ms(cpu) / 2000;
+        detail_["repeat5_interval_max_ms"] = percentile(gaps, 100);
+    }
+
+    void flood()
+    {
+        constexpr double Rate = 1 << 20; // bytes per second
+        constexpr auto Length = 10s;
+        master_.take();
+        const double residentBefore = residentMb();
+        double residentPeak = residentBefore;
+
+        // The probe: how late the event loop serves a 1 ms timer.
+        double worstLateMs = 0;
+        Clock::time_point lastProbe{};
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        probe.setInterval(1);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            const Clock::time_point now = Clock::now();
+            if (lastProbe != Clock::time_point{})
+                worstLateMs = std::max(worstLateMs, ms(now - lastProbe) - 1.0);
+            lastProbe = now;
+        });
+
+        // A click every 100 ms; nothing else sends, so click k completes byte 4 (k + 1).
+        QPushButton* on = button("Command17");
+        const qint64 base = master_.received();
+        std::vector<Send> sends;
+        QTimer clicker;
+        clicker.setTimerType(Qt::PreciseTimer);
+        clicker.setInterval(100);
+        QObject::connect(&clicker, &QTimer::timeout, [&] {
+            residentPeak = std::max(residentPeak, residentMb());
+            sends.push_back({Clock::now(), base + 4 * qint64(sends.size() + 1)});
+            QTest::mouseClick(on, Qt::LeftButton);
+        });
+
+        const Clock::duration cpuBefore = threadCpuTime();
+        master_.startFlood(Rate, 1ms);
+        probe.start();
+        clicker.start();
+        runFor(Length);
+        clicker.stop();
+        probe.stop();
+        const qint64 written = master_.stopFlood();
+        const Clock::duration cpu = threadCpuTime() - cpuBefore;
+        runFor(500ms); // the console catches up with what is still in the line
+        residentPeak = std::max(residentPeak, residentMb());
+
+        const std::vector<double> latencies = latenciesUs(sends, master_.take());
+        figures_["flood_max_stall_ms"] = worstLateMs;
+        figures_["flood_rss_growth_mb"] = residentPeak - residentBefore;
+        figures_["flood_click_to_wire_p99_ms"] = percentile(latencies, 99) / 1000;
+        detail_["flood_written_mib_per_s"] =
+            double(written) / (1 << 20) / duration<double>(Length).count();
+        detail_["flood_console_cpu_percent"] = 100 * ms(cpu) / ms(Length);
+        detail_["flood_clicks"] = double(sends.size());
+        detail_["flood_clicks_arrived"] = double(latencies.size());
+    }
+
+    MasterEnd master_;
+    QtSerialPort comm_;
+    std::unique_ptr<Form1> form_;
+    QJsonObject figures_;
+    QJsonObject detail_;
+};
+
+} // namespace
+
+QJsonObject measureRun()
+{
+    Run run;
+    return run.measure();
+}
+
+} // namespace qx200::bench
