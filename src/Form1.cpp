@@ -4,6 +4,7 @@
 #include "panel/Layout.h"
 #include "panel/MouseHook.h"
 #include "panel/PanelButton.h"
+#include "panel/PanelLabel.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -55,7 +56,7 @@ void paint(QWidget* widget, const layout::Control& row)
 
 QWidget* makeLabel(const layout::Control& row, QWidget* parent)
 {
-    auto* label = new QLabel(toQString(row.caption), parent);
+    auto* label = new PanelLabel(toQString(row.caption), parent);
     Qt::Alignment horizontal = Qt::AlignLeft;
     if (row.flags & layout::Centred)
         horizontal = Qt::AlignHCenter;
