@@ -3,6 +3,7 @@
 
 #include "Run.h"
 #include "Stats.h"
+#include "console/EventLoop.h"
 #include "panel/Appearance.h"
 
 #include <QApplication>
@@ -134,6 +135,7 @@ void awaitQuietMachine()
 
 int child(int argc, char** argv)
 {
+    preferFineTimers();
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     registerFontSubstitutions();

@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "console/EventLoop.h"
 #include "console/QtSerialPort.h"
 #include "panel/Appearance.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    qx200::preferFineTimers();
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     qx200::registerFontSubstitutions();

@@ -220,6 +220,7 @@ void QtSerialPort::Output(const QByteArray& bytes)
         return; // the device is gone for now; the line goes nowhere, as on a cut cable
     if (port_.write(bytes) != bytes.size())
         fail(port_.errorString());
+    port_.flush(); // hand the line to the device now, not on the next turn of the event loop
 }
 
 QByteArray QtSerialPort::Input()
