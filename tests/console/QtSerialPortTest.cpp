@@ -11,6 +11,7 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
+#include <poll.h>
 #include <unistd.h>
 
 namespace qx200 {
@@ -111,6 +112,16 @@ TEST_F(QtSerialPortOnPty, CarriesBytesBothWaysUnchanged)
     waitForReceived(everyByte.size());
     EXPECT_EQ(received, everyByte);
     EXPECT_GE(events, 1);
+}
+
+// A click's line must not wait for the event loop to come round (a repaint, other events).
+TEST_F(QtSerialPortOnPty, HandsALineToTheDeviceBeforeReturning)
+{
+    port.Output("C00\r");
+    pollfd ready{pty.master(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 1000), 1) << "nothing readable without an event-loop turn";
+    char bytes[16];
+    EXPECT_EQ(QByteArray(bytes, ::read(pty.master(), bytes, sizeof bytes)), "C00\r");
 }
 
 TEST_F(QtSerialPortOnPty, AppliesSettingsAtOnceToTheOpenPort)
