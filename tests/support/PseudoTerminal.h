@@ -40,14 +40,20 @@ public:
         QFile::remove(link_);
         QFile::link(slavePath_, link_);
     }
-    ~PseudoTerminal() { hangUp(); }
+    ~PseudoTerminal()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+    }
 
-    // The far end goes away, as when an adapter is pulled.
+    // The far end goes away, as when an adapter is pulled, and its device name with it: a
+    // pseudo-terminal made later (by a test running beside this one) may get the same number.
     void hangUp()
     {
         if (master_ >= 0)
             ::close(master_);
         master_ = -1;
+        QFile::remove(link_);
     }
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
