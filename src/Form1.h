@@ -90,6 +90,7 @@ private:
     QWidget* control(std::string_view name) const;
 
     void send(std::string_view code);
+    void showReceived(const QByteArray& rendering);
     void selectPort(std::int16_t port, std::int16_t otherPort);
     void selectSpeed(const QByteArray& settings);
     void setServiceTier(float outerHeight);

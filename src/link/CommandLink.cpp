@@ -27,11 +27,15 @@ void Form1::Hyouji(const QByteArray& text, std::uint8_t mode)
         setEnabled(Timer4, true);
         return;
     }
-    // The collection of received bytes carries its rendering along; any other text is
-    // rendered here.
-    const QByteArray T = &text == &S.RxText.bytes() ? S.RxText.rendering() : renderVisible(text);
-    Label12->setText(QString::fromLatin1(T));
-    if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, T)) {
+    showReceived(renderVisible(text));
+}
+
+// The receive side of Hyouji, for a text already rendered: the trace, then the status it decodes
+// to, if any.
+void Form1::showReceived(const QByteArray& rendering)
+{
+    Label12->setText(QString::fromLatin1(rendering));
+    if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, rendering)) {
         Label22->setText(QString::fromLatin1(result->status));
         if (result->pressureValue)
             S.PressureValue = *result->pressureValue;
@@ -43,10 +47,11 @@ void Form1::MSComm1_OnComm()
     if (comm_.CommEvent() != SerialPort::ReceiveEvent)
         return;
     // Only what can still be shown is kept, so a flood without a reply window stays bounded;
-    // only the new bytes are rendered.
+    // only the new bytes are rendered, and the collection's rendering is shown as Hyouji's
+    // mode 2 would show it.
     S.RxText.append(comm_.Input());
     S.RxPending = 0;
-    Hyouji(S.RxText.bytes(), 2);
+    showReceived(S.RxText.rendering());
 }
 
 } // namespace qx200
