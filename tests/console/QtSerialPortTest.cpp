@@ -1,5 +1,6 @@
 #include "console/QtSerialPort.h"
 #include "support/PseudoTerminal.h"
+#include "support/Refusal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,6 +18,7 @@
 namespace qx200 {
 namespace {
 
+using testing::openingRefusal;
 using testing::PseudoTerminal;
 
 struct SettingsCase {
@@ -152,22 +154,11 @@ TEST(QtSerialPortFailure, NamesPortAndDeviceWhenTheDeviceIsMissing)
     QtSerialPort port;
     port.CommPort(2);
     port.Settings("19200,N,8,1");
-    try {
-        port.PortOpen(true);
-        FAIL() << "opened a missing device";
-    } catch (const PortError& error) {
-        EXPECT_EQ(error.text(),
-                  QStringLiteral("COM2 (/nonexistent/ttyX): No such file or directory"));
-    }
+    EXPECT_EQ(openingRefusal(port),
+              QStringLiteral("COM2 (/nonexistent/ttyX): No such file or directory"));
     EXPECT_FALSE(port.PortOpen());
     qunsetenv("QX200_COM2");
 }
-
-} // namespace
-} // namespace qx200
-
-namespace qx200 {
-namespace {
 
 // The share of one core the process used while its event loop ran for `ms`.
 double cpuShareWhileRunning(int ms)
@@ -230,13 +221,7 @@ TEST(QtSerialPortHeld, RefusesADeviceAnotherConsoleHasOpen)
     first.PortOpen(true);
     second.CommPort(1);
     second.Settings("19200,N,8,1");
-    try {
-        second.PortOpen(true);
-        FAIL() << "opened a port another console holds";
-    } catch (const PortError& error) {
-        EXPECT_TRUE(error.text().contains(QStringLiteral("in use by another program")))
-            << error.text().toStdString();
-    }
+    EXPECT_TRUE(openingRefusal(second).contains(QStringLiteral("in use by another program")));
     // The holder keeps its port.
     first.Output("C00\r");
     EXPECT_EQ(pty.read(4, 5000), QByteArray("C00\r"));
@@ -261,14 +246,10 @@ TEST(QtSerialPortHeld, RefusesADeviceNamedByALiveLockFile)
     port.lockDirectories = {locks.path()};
     port.CommPort(1);
     port.Settings("19200,N,8,1");
-    try {
-        port.PortOpen(true);
-        FAIL() << "opened a locked port";
-    } catch (const PortError& error) {
-        EXPECT_TRUE(error.text().contains(
-            QStringLiteral("in use by another program (PID %1").arg(::getppid())))
-            << error.text().toStdString();
-    }
+    const QString refusal = openingRefusal(port);
+    EXPECT_TRUE(
+        refusal.contains(QStringLiteral("in use by another program (PID %1").arg(::getppid())))
+        << refusal.toStdString();
     EXPECT_TRUE(QFile::exists(lock.fileName())); // the holder's lock stays
 
     // A stale lock (no such process) does not keep the port.
