@@ -1,17 +1,12 @@
 #include "MasterEnd.h"
 
 #include <QEventLoop>
-#include <QFile>
 #include <QTimer>
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <sched.h>
-#include <stdexcept>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace qx200::bench {
@@ -33,21 +28,8 @@ std::vector<Line> linesOf(const std::vector<Arrival>& arrivals)
     return lines;
 }
 
-MasterEnd::MasterEnd()
+MasterEnd::MasterEnd() : master_(line_.master())
 {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0)
-        throw std::runtime_error("no slave name");
-    termios raw{};
-    ::tcgetattr(master_, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(master_, TCSANOW, &raw);
-    link_ = dir_.filePath(QStringLiteral("COM1"));
-    if (!QFile::link(QString::fromLocal8Bit(name), link_))
-        throw std::runtime_error("no link to the slave");
     reader_ = std::thread([this] { read(); });
 }
 
@@ -56,7 +38,6 @@ MasterEnd::~MasterEnd()
     stopFlood();
     stopping_ = true;
     reader_.join();
-    ::close(master_);
 }
 
 void MasterEnd::read()
@@ -120,22 +101,6 @@ bool MasterEnd::waitForReceived(qint64 total, std::chrono::milliseconds timeout)
     wakeAt_ = -1;
     waiting_ = nullptr;
     return received() >= total;
-}
-
-void MasterEnd::write(QByteArrayView bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.data() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-        } else if (errno == EAGAIN || errno == EINTR) {
-            pollfd p{master_, POLLOUT, 0};
-            ::poll(&p, 1, 10);
-        } else {
-            throw std::runtime_error("write to the pseudo-terminal failed");
-        }
-    }
 }
 
 void MasterEnd::startFlood(double bytesPerSecond, std::chrono::microseconds period)

@@ -4,11 +4,12 @@
 // time-stamps every byte the console sends, without depending on the console's event loop; a
 // writer thread can pour bytes in at a fixed rate. The console opens the slave through a link.
 
+#include "support/PseudoTerminal.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
-#include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -42,7 +43,7 @@ public:
     MasterEnd(const MasterEnd&) = delete;
     MasterEnd& operator=(const MasterEnd&) = delete;
 
-    const QString& link() const { return link_; }
+    const QString& link() const { return line_.link(); }
     // Whether the reader runs at real-time priority, which makes its time stamps sharper.
     bool realTimeReader() const { return realTimeReader_.load(); }
 
@@ -55,7 +56,7 @@ public:
     bool waitForReceived(qint64 total, std::chrono::milliseconds timeout);
 
     // Writes all bytes from the calling thread.
-    void write(QByteArrayView bytes);
+    void write(const QByteArray& bytes) const { line_.write(bytes); }
 
     // Writes random bytes at the rate from a thread of its own, in chunks of one period.
     void startFlood(double bytesPerSecond, std::chrono::microseconds period);
@@ -66,9 +67,8 @@ private:
     void read();
     void flood(double bytesPerSecond, std::chrono::microseconds period);
 
-    QTemporaryDir dir_;
-    QString link_;
-    int master_ = -1;
+    testing::PseudoTerminal line_;
+    const int master_;
 
     std::atomic<bool> stopping_{false};
     std::atomic<bool> realTimeReader_{false};
