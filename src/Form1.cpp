@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "console/PreciseWake.h"
 #include "panel/Appearance.h"
 #include "panel/Layout.h"
 #include "panel/MouseHook.h"
@@ -165,6 +166,7 @@ void Form1::buildPanel()
         timer->setObjectName(toQString(row.name));
         timer->setInterval(row.interval);
         timer->setTimerType(Qt::PreciseTimer);
+        new PreciseWake(*timer);
     }
 
     Label11 = findChild<QLabel*>("Label11");
