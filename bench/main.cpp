@@ -3,7 +3,6 @@
 
 #include "Run.h"
 #include "Stats.h"
-#include "console/EventLoop.h"
 #include "panel/Appearance.h"
 
 #include <QApplication>
@@ -135,7 +134,6 @@ void awaitQuietMachine()
 
 int child(int argc, char** argv)
 {
-    preferFineTimers();
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     registerFontSubstitutions();

@@ -1,5 +1,4 @@
 #include "Form1.h"
-#include "console/EventLoop.h"
 #include "console/QtSerialPort.h"
 #include "panel/Appearance.h"
 
@@ -7,7 +6,6 @@
 
 int main(int argc, char** argv)
 {
-    qx200::preferFineTimers();
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     qx200::registerFontSubstitutions();
