@@ -172,13 +172,14 @@ public:
         QTest::mouseClick(button("Command34"), Qt::LeftButton);
         runFor(200ms);
 
+        detail_["host_before_repeat5_interval_p99_ms"] = hostRepeat5IntervalP99Ms();
         clickToWire();
         replyToStatus();
         runFor(1100ms); // the trace clearing of the last round
         repeat50();
         runFor(1100ms);
         repeat5();
-        detail_["host_repeat5_interval_p99_ms"] = hostRepeat5IntervalP99Ms();
+        detail_["host_after_repeat5_interval_p99_ms"] = hostRepeat5IntervalP99Ms();
         runFor(1100ms);
         flood();
         detail_["real_time_reader"] = master_.realTimeReader();
