@@ -29,6 +29,7 @@ PreciseWake::PreciseWake(QTimer& timer)
 
 PreciseWake::~PreciseWake()
 {
+    delete alarmNotifier_; // stops watching before the descriptor goes
     if (alarm_ >= 0)
         ::close(alarm_);
 }
