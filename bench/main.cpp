@@ -57,6 +57,13 @@ const Mark& markOf(std::string_view key)
     return *std::ranges::find(Marks, key, &Mark::key);
 }
 
+// The 5 ms repeat of the machine alone in a run: the worse of its two measurements.
+double machineAlone(const QJsonObject& detail)
+{
+    return std::max(detail["host_before_repeat5_interval_p99_ms"].toDouble(),
+                    detail["host_after_repeat5_interval_p99_ms"].toDouble());
+}
+
 QString markText(const Mark& mark)
 {
     if (mark.low == -None && mark.high == None)
@@ -203,8 +210,7 @@ int parent(int argc, char** argv)
         const QJsonObject figures = QJsonDocument::fromJson(in.readAll()).object();
         const QJsonObject detail = figures["detail"].toObject();
         const double pressure = detail["cpu_pressure_during"].toDouble();
-        const double alone = std::max(detail["host_before_repeat5_interval_p99_ms"].toDouble(),
-                                      detail["host_after_repeat5_interval_p99_ms"].toDouble());
+        const double alone = machineAlone(detail);
         const bool disturbed = pressure > Disturbed || alone > hostMark;
         if (disturbed && attempt < MaxAttempts) {
             std::printf("run %d disturbed (cpu pressure %.0f%%, the machine alone %.2f ms): set "
@@ -241,14 +247,10 @@ int parent(int argc, char** argv)
                     qPrintable(markText(mark)), qPrintable(each.join(QStringLiteral(" / "))),
                     ok ? "ok" : "MISSED");
     }
-    // The machine's own share of the repeat figure, without the console (the worse of the two
-    // measurements in each run).
+    // The machine's own share of the repeat figure, without the console.
     QStringList floor;
-    for (const QJsonValue& run : runs) {
-        const QJsonObject detail = run.toObject()["detail"].toObject();
-        floor << figureText(std::max(detail["host_before_repeat5_interval_p99_ms"].toDouble(),
-                                     detail["host_after_repeat5_interval_p99_ms"].toDouble()));
-    }
+    for (const QJsonValue& run : runs)
+        floor << figureText(machineAlone(run.toObject()["detail"].toObject()));
     std::printf("%-28s %12s %12s   %-24s\n", "(the machine alone, 5 ms)", "", "",
                 qPrintable(floor.join(QStringLiteral(" / "))));
     result["machine"] = host;
