@@ -1,6 +1,7 @@
 #include "Run.h"
 
 #include "Form1.h"
+#include "HostWatch.h"
 #include "MasterEnd.h"
 #include "Stats.h"
 #include "console/QtSerialPort.h"
@@ -13,13 +14,9 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
-#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
-#include <sys/timerfd.h>
-#include <thread>
 #include <time.h>
-#include <unistd.h>
 #include <utility>
 
 namespace qx200::bench {
@@ -125,38 +122,6 @@ std::vector<Line> linesWith(const std::vector<Arrival>& arrivals, const QByteArr
     return lines;
 }
 
-// The same 5 ms repeat without the console: a kernel interval timer writing to a pseudo-terminal
-// of its own, measured the same way. What the machine itself allows, for comparison.
-double hostRepeat5IntervalP99Ms()
-{
-    MasterEnd line;
-    const int slave = ::open(line.link().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    if (slave < 0 || timer < 0)
-        throw std::runtime_error("no line or timer for the host figure");
-    std::thread writer([&] {
-        itimerspec grid{};
-        grid.it_interval.tv_nsec = 5 * 1000 * 1000;
-        grid.it_value = grid.it_interval;
-        ::timerfd_settime(timer, 0, &grid, nullptr);
-        for (int tick = 0; tick <= 2000 / 5; ++tick) {
-            quint64 expirations = 0;
-            if (::read(timer, &expirations, sizeof expirations) != sizeof expirations ||
-                ::write(slave, "C3C\r", 4) != 4)
-                break;
-        }
-    });
-    writer.join();
-    std::this_thread::sleep_for(50ms);
-    ::close(timer);
-    ::close(slave);
-    const std::vector<Line> lines = linesOf(line.take());
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < lines.size(); ++i)
-        gaps.push_back(ms(lines[i].at - lines[i - 1].at));
-    return percentile(gaps, 99);
-}
-
 class Run {
 public:
     Run() { qputenv("QX200_COM1", master_.link().toLocal8Bit()); }
@@ -172,17 +137,17 @@ public:
         QTest::mouseClick(button("Command34"), Qt::LeftButton);
         runFor(200ms);
 
-        detail_["host_before_repeat5_interval_p99_ms"] = hostRepeat5IntervalP99Ms();
         clickToWire();
         replyToStatus();
         runFor(1100ms); // the trace clearing of the last round
         repeat50();
         runFor(1100ms);
         repeat5();
-        detail_["host_after_repeat5_interval_p99_ms"] = hostRepeat5IntervalP99Ms();
         runFor(1100ms);
         flood();
         detail_["real_time_reader"] = master_.realTimeReader();
+        detail_["real_time_watch"] = watch_.realTime();
+        detail_["machine_alone"] = machineAlone_;
         figures_["detail"] = detail_;
         return figures_;
     }
@@ -241,6 +206,10 @@ private:
         detail_["click_to_wire_max_us"] = percentile(latencies, 100);
         detail_["click_handling_p50_us"] = percentile(handling, 50);
         detail_["click_handling_p99_us"] = percentile(handling, 99);
+        std::vector<double> aloneUs;
+        for (const Send& send : sends)
+            aloneUs.push_back(1000 * watch_.lateMs(send.at));
+        machineAlone_["click_to_wire_p99_us"] = percentile(aloneUs, 99);
     }
 
     void replyToStatus()
@@ -307,8 +276,13 @@ private:
         runFor(300ms);
         master_.take();
         const Clock::duration cpuBefore = threadCpuTime();
+        const Clock::time_point pressed = Clock::now();
         const Clock::time_point released = hold(button("Command5"), 2000ms); // the up arrow
         const Clock::duration cpu = threadCpuTime() - cpuBefore;
+        std::vector<double> aloneGaps;
+        for (Clock::time_point due = pressed; due + 5ms <= released; due += 5ms)
+            aloneGaps.push_back(5 + watch_.lateMs(due + 5ms) - watch_.lateMs(due));
+        machineAlone_["repeat5_interval_p99_ms"] = percentile(aloneGaps, 99);
         runFor(200ms);
         const std::vector<Arrival> arrivals = master_.take();
         const std::vector<Line> lines = linesWith(arrivals, "C3C");
@@ -334,14 +308,17 @@ private:
 
         // The probe: how late the event loop serves a 1 ms timer.
         double worstLateMs = 0;
+        std::pair<Clock::time_point, Clock::time_point> worstLate{};
         Clock::time_point lastProbe{};
         QTimer probe;
         probe.setTimerType(Qt::PreciseTimer);
         probe.setInterval(1);
         QObject::connect(&probe, &QTimer::timeout, [&] {
             const Clock::time_point now = Clock::now();
-            if (lastProbe != Clock::time_point{})
-                worstLateMs = std::max(worstLateMs, ms(now - lastProbe) - 1.0);
+            if (lastProbe != Clock::time_point{} && ms(now - lastProbe) - 1.0 > worstLateMs) {
+                worstLateMs = ms(now - lastProbe) - 1.0;
+                worstLate = {lastProbe, now};
+            }
             lastProbe = now;
         });
 
@@ -359,10 +336,12 @@ private:
         });
 
         const Clock::duration cpuBefore = threadCpuTime();
+        const Clock::time_point start = Clock::now();
         master_.startFlood(Rate, 1ms);
         probe.start();
         clicker.start();
         runFor(Length);
+        const Clock::time_point end = Clock::now();
         clicker.stop();
         probe.stop();
         const qint64 written = master_.stopFlood();
@@ -377,15 +356,23 @@ private:
         detail_["flood_written_mib_per_s"] =
             double(written) / (1 << 20) / duration<double>(Length).count();
         detail_["flood_console_cpu_percent"] = 100 * ms(cpu) / ms(Length);
+        machineAlone_["flood_max_stall_ms"] = watch_.worstLateMs(start, end);
+        // How much of the worst stall the machine alone shared.
+        detail_["flood_max_stall_machine_late_ms"] =
+            watch_.worstLateMs(worstLate.first, worstLate.second);
         detail_["flood_clicks"] = double(sends.size());
         detail_["flood_clicks_arrived"] = double(latencies.size());
     }
 
+    HostWatch watch_;
     MasterEnd master_;
     QtSerialPort comm_;
     std::unique_ptr<Form1> form_;
     QJsonObject figures_;
     QJsonObject detail_;
+    // The machine's own share of some figures: what a thread nothing in the process can hold
+    // back reached in the same moments, in the figure's units.
+    QJsonObject machineAlone_;
 };
 
 } // namespace
