@@ -23,9 +23,9 @@ HostWatch::HostWatch() : start_(Clock::now() + milliseconds(10))
             continue;
         auto processor = std::make_unique<Processor>();
         processor->cpu = cpu;
-        processor->lateUs.reset(new std::uint16_t[Ticks]);
+        processor->late.reset(new std::uint16_t[Ticks]);
         // Touch every page now: the process must not grow while its memory is measured.
-        std::fill_n(processor->lateUs.get(), Ticks, std::uint16_t(0));
+        std::fill_n(processor->late.get(), Ticks, std::uint16_t(0));
         processors_.push_back(std::move(processor));
     }
     for (const auto& processor : processors_)
@@ -73,8 +73,8 @@ void HostWatch::watch(Processor& processor)
         const Clock::time_point woke = Clock::now();
         // Ticks that one wake covered all came late, each by its own distance from the wake.
         for (std::uint64_t i = 0; i < expirations && tick < Ticks; ++i, ++tick) {
-            const auto late = duration_cast<microseconds>(woke - (start_ + milliseconds(tick)));
-            processor.lateUs[tick] = std::uint16_t(std::clamp<long long>(late.count(), 0, 65535));
+            const auto late = (woke - (start_ + milliseconds(tick))) / Step;
+            processor.late[tick] = std::uint16_t(std::clamp<long long>(late, 0, 65535));
         }
         processor.ticks.store(tick, std::memory_order_release);
     }
@@ -93,7 +93,7 @@ double HostWatch::lateMs(int tick) const
     double late = 0;
     for (const auto& processor : processors_) {
         if (tick < processor->ticks.load(std::memory_order_acquire))
-            late = std::max(late, processor->lateUs[tick] / 1000.0);
+            late = std::max(late, processor->late[tick] * (Step.count() / 1000.0));
     }
     return late;
 }

@@ -35,11 +35,12 @@ public:
 
 private:
     static constexpr int Ticks = 120'000; // two minutes of 1 ms ticks, more than a run takes
+    static constexpr std::chrono::microseconds Step{10};
 
     struct Processor {
         int cpu = 0;
-        std::unique_ptr<std::uint16_t[]> lateUs; // per tick, in µs, capped at 65 ms
-        std::atomic<int> ticks{0};               // ticks written so far
+        std::unique_ptr<std::uint16_t[]> late; // per tick, in steps of Step, capped at 655 ms
+        std::atomic<int> ticks{0};             // ticks written so far
         std::atomic<bool> realTime{false};
         std::thread thread;
     };
