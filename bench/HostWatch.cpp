@@ -23,6 +23,9 @@ HostWatch::HostWatch() : start_(Clock::now() + milliseconds(10))
             continue;
         auto processor = std::make_unique<Processor>();
         processor->cpu = cpu;
+        processor->timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+        if (processor->timer < 0)
+            throw std::runtime_error("no timer for watching the machine");
         processor->late.reset(new std::uint16_t[Ticks]);
         // Touch every page now: the process must not grow while its memory is measured.
         std::fill_n(processor->late.get(), Ticks, std::uint16_t(0));
@@ -37,6 +40,12 @@ HostWatch::~HostWatch()
     stopping_ = true;
     for (const auto& processor : processors_)
         processor->thread.join();
+}
+
+HostWatch::Processor::~Processor()
+{
+    if (timer >= 0)
+        ::close(timer);
 }
 
 bool HostWatch::realTime() const
@@ -54,21 +63,18 @@ void HostWatch::watch(Processor& processor)
     processor.realTime = ::pthread_setaffinity_np(::pthread_self(), sizeof only, &only) == 0 &&
                          ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &priority) == 0;
 
-    const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    if (timer < 0)
-        return;
     // steady_clock is CLOCK_MONOTONIC, the timer's clock.
     const auto first = start_.time_since_epoch();
     itimerspec grid{};
     grid.it_value.tv_sec = duration_cast<std::chrono::seconds>(first).count();
     grid.it_value.tv_nsec = (first % std::chrono::seconds(1)).count();
     grid.it_interval.tv_nsec = 1'000'000;
-    ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &grid, nullptr);
+    ::timerfd_settime(processor.timer, TFD_TIMER_ABSTIME, &grid, nullptr);
 
     int tick = 0;
     while (!stopping_ && tick < Ticks) {
         std::uint64_t expirations = 0;
-        if (::read(timer, &expirations, sizeof expirations) != sizeof expirations)
+        if (::read(processor.timer, &expirations, sizeof expirations) != sizeof expirations)
             break;
         const Clock::time_point woke = Clock::now();
         // Ticks that one wake covered all came late, each by its own distance from the wake.
@@ -78,7 +84,6 @@ void HostWatch::watch(Processor& processor)
         }
         processor.ticks.store(tick, std::memory_order_release);
     }
-    ::close(timer);
 }
 
 int HostWatch::tickAt(Clock::time_point t) const

@@ -38,7 +38,9 @@ private:
     static constexpr std::chrono::microseconds Step{10};
 
     struct Processor {
+        ~Processor();
         int cpu = 0;
+        int timer = -1;
         std::unique_ptr<std::uint16_t[]> late; // per tick, in steps of Step, capped at 655 ms
         std::atomic<int> ticks{0};             // ticks written so far
         std::atomic<bool> realTime{false};
