@@ -3,9 +3,9 @@
 // The machine's own punctuality, watched all through a run. On every processor a thread of the
 // highest real-time priority, bound to it, wakes on a shared 1 ms grid and notes how late each
 // wake came. Nothing in the process can hold those threads back, so their lateness is the
-// kernel's and the host's: a virtual machine's host pauses a virtual processor, or all of them,
-// now and then, and whatever the console was doing there comes late by as much. Lateness is kept
-// per tick in memory taken up front, so watching does not grow the process while it is measured.
+// kernel's and the host's: a virtual machine's host holds up its virtual processors now and then,
+// and whatever the console was doing there comes late by as much. Lateness is kept per tick in
+// memory taken up front, so watching does not grow the process while it is measured.
 
 #include <atomic>
 #include <chrono>

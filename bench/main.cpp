@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
-#include <string_view>
 #include <sys/utsname.h>
 #include <thread>
 
