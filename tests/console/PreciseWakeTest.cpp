@@ -1,11 +1,10 @@
 #include "console/PreciseWake.h"
+#include "support/EventLoop.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
-#include <ctime>
 #include <gtest/gtest.h>
 
 namespace qx200 {
@@ -23,13 +22,6 @@ struct Wakeful {
     QTimer timer;
     PreciseWake* wake; // owned by the timer
 };
-
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 TEST(PreciseWake, IsSetForTheTimersDueTimeAndClearedWhenItStops)
 {
@@ -89,9 +81,7 @@ TEST(PreciseWake, LeavesTheTicksToTheTimerAndTheLoopIdleBetween)
     int ticks = 0;
     QObject::connect(&subject.timer, &QTimer::timeout, [&] { ++ticks; });
     subject.timer.start();
-    const std::clock_t before = std::clock();
-    runFor(500);
-    const double share = double(std::clock() - before) / CLOCKS_PER_SEC / 0.5;
+    const double share = testing::processorShareWhileRunning(500);
     subject.timer.stop();
     EXPECT_LT(share, 0.5);
     EXPECT_GE(ticks, 50);

@@ -1,4 +1,5 @@
 #include "console/QtSerialPort.h"
+#include "support/EventLoop.h"
 #include "support/PseudoTerminal.h"
 #include "support/Refusal.h"
 
@@ -9,7 +10,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
 #include <poll.h>
@@ -19,6 +19,7 @@ namespace qx200 {
 namespace {
 
 using testing::openingRefusal;
+using testing::processorShareWhileRunning;
 using testing::PseudoTerminal;
 
 struct SettingsCase {
@@ -160,16 +161,6 @@ TEST(QtSerialPortFailure, NamesPortAndDeviceWhenTheDeviceIsMissing)
     qunsetenv("QX200_COM2");
 }
 
-// The share of one core the process used while its event loop ran for `ms`.
-double cpuShareWhileRunning(int ms)
-{
-    const clock_t before = std::clock();
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return double(std::clock() - before) / CLOCKS_PER_SEC / (ms / 1000.0);
-}
-
 TEST(QtSerialPortHangUp, ClosesAtOnceTellsOnceAndComesBackWithTheDevice)
 {
     QTemporaryDir dir;
@@ -186,7 +177,7 @@ TEST(QtSerialPortHangUp, ClosesAtOnceTellsOnceAndComesBackWithTheDevice)
     port.PortOpen(true);
 
     pty->hangUp();
-    EXPECT_LT(cpuShareWhileRunning(1500), 0.2) << "error storm after the hang-up";
+    EXPECT_LT(processorShareWhileRunning(1500), 0.2) << "error storm after the hang-up";
     ASSERT_EQ(faults.size(), 1);
     EXPECT_EQ(faults.front(), QStringLiteral("COM1 (%1): device disconnected").arg(link));
     EXPECT_TRUE(port.PortOpen()); // still the console's open port

@@ -7,6 +7,7 @@
 #include "Form1.h"
 #include "console/QtSerialPort.h"
 #include "link/TraceRendering.h"
+#include "support/EventLoop.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -159,14 +160,6 @@ template <class Condition> bool waitUntil(Condition condition, int timeoutMs)
     return condition();
 }
 
-// Runs the event loop for a while.
-inline void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 inline int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd"))
@@ -222,22 +215,6 @@ inline qint64 residentKiB()
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
-}
-
-// Processor time this process has used, in seconds.
-inline double processorSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// The share of one core the process used while its event loop ran for `ms`.
-inline double processorShareWhileRunning(int ms)
-{
-    const double before = processorSeconds();
-    runFor(ms);
-    return (processorSeconds() - before) / (ms / 1000.0);
 }
 
 // The longest the event loop went without serving a 10 ms timer, while it is being measured.
