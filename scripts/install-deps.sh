@@ -10,6 +10,9 @@ packages=(
   fonts-ipafont-gothic fonts-dejavu-core
   clang-14 libclang-rt-14-dev
   xvfb xauth socat util-linux procps
+  ccache desktop-file-utils
+  libyaml-cpp-dev prometheus-cpp-dev
+  ser2net prometheus
 )
 
 missing=()

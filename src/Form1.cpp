@@ -140,6 +140,7 @@ Form1::~Form1()
 {
     comm_.OnComm = nullptr;
     comm_.OnFault = nullptr;
+    comm_.OnRecover = nullptr;
 }
 
 void Form1::buildPanel()

@@ -26,6 +26,7 @@ public:
     void Output(const QByteArray& bytes) override { reply_ = bytes == "CR0\r" ? "00\r" : ""; }
     QByteArray Input() override { return std::exchange(reply_, {}); }
     std::int16_t CommEvent() const override { return ReceiveEvent; }
+    QString Device() const override { return QStringLiteral("demo"); }
     void answer()
     {
         if (!reply_.isEmpty() && OnComm)

@@ -79,7 +79,7 @@ QtSerialPort::~QtSerialPort()
 
 QString QtSerialPort::name() const
 {
-    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(devicePathFor(commPort_));
+    return QStringLiteral("COM%1 (%2)").arg(commPort_).arg(Device());
 }
 
 void QtSerialPort::fail(const QString& what) const
@@ -132,7 +132,7 @@ void QtSerialPort::PortOpen(bool open)
 
 void QtSerialPort::openDevice()
 {
-    const QFileInfo configured(devicePathFor(commPort_));
+    const QFileInfo configured(Device());
     if (!configured.exists())
         fail(QString::fromLocal8Bit(std::strerror(ENOENT)));
     // A link (by-id name, simulator) is opened and locked under its real device.
@@ -207,6 +207,8 @@ void QtSerialPort::reconnect()
     try {
         openDevice();
         reconnect_.stop();
+        if (OnRecover)
+            OnRecover();
     } catch (const PortError&) {
         // Not back yet; the next tick tries again.
     }

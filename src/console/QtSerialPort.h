@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 namespace qx200 {
@@ -47,6 +48,10 @@ public:
     void Output(const QByteArray& bytes) override;
     QByteArray Input() override;
     std::int16_t CommEvent() const override { return event_; }
+    QString Device() const override { return deviceFor(commPort_); }
+
+    // What a port number resolves to; the console's COMn rule unless replaced.
+    std::function<QString(std::int16_t)> deviceFor = devicePathFor;
 
     // True while the console's open port has no device behind it.
     bool deviceLost() const { return open_ && !port_.isOpen(); }

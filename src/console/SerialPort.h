@@ -40,12 +40,17 @@ public:
     virtual QByteArray Input() = 0;
     // The code of the event being reported by OnComm.
     virtual std::int16_t CommEvent() const = 0;
+    // The device the current port number resolves to, e.g. "/dev/ttyUSB0".
+    virtual QString Device() const = 0;
 
     // Raised on the window's thread for each communications event.
     std::function<void()> OnComm;
     // Raised on the window's thread when an open device fails under the console (unplugged,
-    // taken over); the text says what happened. The service then recovers on its own.
+    // taken over); the text says what happened. The service then recovers on its own. Raised
+    // again while the fault lasts when there is more to say (the text replaces the last one).
     std::function<void(const QString&)> OnFault;
+    // Raised on the window's thread when the device is usable again after OnFault.
+    std::function<void()> OnRecover;
 };
 
 } // namespace qx200

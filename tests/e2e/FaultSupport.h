@@ -44,11 +44,16 @@ public:
             if (OnFault)
                 OnFault(text);
         };
+        inner_.OnRecover = [this] {
+            if (OnRecover)
+                OnRecover();
+        };
     }
     ~RecordingPort() override
     {
         inner_.OnComm = nullptr;
         inner_.OnFault = nullptr;
+        inner_.OnRecover = nullptr;
     }
     RecordingPort(const RecordingPort&) = delete;
     RecordingPort& operator=(const RecordingPort&) = delete;
@@ -72,6 +77,7 @@ public:
         return bytes;
     }
     std::int16_t CommEvent() const override { return inner_.CommEvent(); }
+    QString Device() const override { return inner_.Device(); }
 
     std::function<void(const QByteArray&)> onInput;
     std::function<void(const QByteArray&)> onOutput;

@@ -52,6 +52,7 @@ public:
     }
     QByteArray Input() override { return std::exchange(pending, {}); }
     std::int16_t CommEvent() const override { return event; }
+    QString Device() const override { return QStringLiteral("fake%1").arg(commPort); }
 
     // Bytes arrive from the line: queued and announced like the real service does.
     void receive(const QByteArray& bytes)
