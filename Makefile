@@ -7,7 +7,7 @@ export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= 1
 
 .PHONY: build test run screenshots bench install format clean
-.PHONY: test-sanitize fuzz soak unplug
+.PHONY: test-sanitize fuzz soak unplug build-clang
 
 build:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -33,6 +33,13 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# The console and the tests built with clang as well (build only): the tree stays portable.
+CLANG_BUILD ?= build-clang
+CLANG_CXX ?= clang++-14
+build-clang:
+	cmake -S . -B $(CLANG_BUILD) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=$(CLANG_CXX)
+	cmake --build $(CLANG_BUILD) -j$(JOBS)
 
 # The whole suite built with the address and undefined-behaviour sanitizers.
 SANITIZE_BUILD ?= build-sanitize

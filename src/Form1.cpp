@@ -214,7 +214,7 @@ void Form1::connectHandlers()
     };
     for (const auto& [button, handler] : clicks)
         connect(button, &QPushButton::clicked, this,
-                [this, handler] { dispatch([&] { (this->*handler)(); }); });
+                [this, run = handler] { dispatch([&] { (this->*run)(); }); });
 
     // An option's handler runs when it becomes selected, by a click, a key or in code.
     const std::pair<QRadioButton*, Handler> options[] = {
@@ -224,9 +224,9 @@ void Form1::connectHandlers()
         {Option10, &Form1::Option10_Click},
     };
     for (const auto& [option, handler] : options) {
-        connect(option, &QRadioButton::toggled, this, [this, handler](bool selected) {
+        connect(option, &QRadioButton::toggled, this, [this, run = handler](bool selected) {
             if (selected)
-                dispatch([&] { (this->*handler)(); });
+                dispatch([&] { (this->*run)(); });
         });
     }
 
@@ -238,7 +238,7 @@ void Form1::connectHandlers()
     };
     for (const auto& [timer, handler] : ticks)
         connect(timer, &QTimer::timeout, this,
-                [this, handler] { dispatch([&] { (this->*handler)(); }); });
+                [this, run = handler] { dispatch([&] { (this->*run)(); }); });
 
     comm_.OnComm = [this] { dispatch([this] { MSComm1_OnComm(); }); };
     comm_.OnFault = [this](const QString& text) { messageBox(text); };

@@ -7,6 +7,8 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(QX200_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("qx200-control"));
     QApplication::setStyle(QStringLiteral("Fusion"));
     qx200::registerFontSubstitutions();
 

@@ -13,7 +13,8 @@ namespace qx200::layout {
 
 inline constexpr int TwipsPerPixel = 15;
 
-inline constexpr std::string_view WindowCaption = "MARO   QX200  CONTROL   Ver.1.40";
+// The version comes from the build (QX200_VERSION), the one version source.
+inline constexpr std::string_view WindowCaption = "MARO   QX200  CONTROL   Ver." QX200_VERSION;
 inline constexpr std::uint32_t WindowBackground = 0xC0C0C0;
 inline constexpr int ClientWidth = 9495;      // twips; the width never changes
 inline constexpr int FullClientHeight = 8730; // twips; the whole panel
