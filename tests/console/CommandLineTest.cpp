@@ -1,5 +1,7 @@
 #include "console/CommandLine.h"
 
+#include "console/PortList.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -193,6 +195,16 @@ TEST_F(ConsoleProgram, RefusesAWrongCommandLineWithStatus2)
         EXPECT_TRUE(lines.value(0).startsWith(QStringLiteral("qx200-control: ")));
         EXPECT_EQ(lines.value(1), QStringLiteral("Usage: qx200-control [options]"));
     }
+}
+
+TEST_F(ConsoleProgram, ListsThePortsOneALine)
+{
+    const ProgramRun listed = run({"--list-ports"});
+    EXPECT_EQ(listed.status, 0);
+    QString expected;
+    for (const SerialDeviceInfo& device : findSerialDevices())
+        expected += portLine(device) + u'\n';
+    EXPECT_EQ(listed.out, expected);
 }
 
 TEST_F(ConsoleProgram, RefusesToStartOnAMalformedDeviceAndSaysWhereItIsWritten)

@@ -1,5 +1,7 @@
 #include "console/DeviceResolution.h"
 
+#include "console/QtSerialPort.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -117,6 +119,18 @@ TEST_F(DeviceSettings, AFileThatIsNoSettingsFileIsAnError)
     readDeviceChoices(environment, &error);
     EXPECT_TRUE(error.startsWith(settingsFilePath(environment) + ": cannot be read"))
         << error.toStdString();
+}
+
+// The serial service's own rule reads the same file, at the place the process's environment
+// names.
+TEST_F(DeviceSettings, IsWhatTheSerialServiceOpensByDefault)
+{
+    write("[ports]\nCOM9=tcp:serial-server:4009\n");
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const QString device = devicePathFor(9);
+    saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+    EXPECT_EQ(device, QStringLiteral("tcp:serial-server:4009"));
 }
 
 struct CheckCase {
