@@ -26,6 +26,15 @@ QString helpText(const QCommandLineParser& parser)
                                      QCoreApplication::applicationName());
 }
 
+// --com1 DEVICE, --com2 DEVICE
+PortOption portOption(std::int16_t port)
+{
+    return {port,
+            QCommandLineOption(QStringLiteral("com%1").arg(port),
+                               QStringLiteral("COM%1 is DEVICE: %2.").arg(port).arg(DeviceHelp),
+                               QStringLiteral("DEVICE"))};
+}
+
 CommandLine refuse(const QCommandLineParser& parser, const QString& reason)
 {
     return {CommandLine::Action::Error,
@@ -45,14 +54,7 @@ CommandLine parseConsoleCommandLine(const QStringList& arguments)
                        "in $XDG_CONFIG_HOME/qx200-control/qx200-control.conf, /dev/ttyS<n-1>. A "
                        "device is ") +
         DeviceHelp + u'.');
-    const std::array ports{
-        PortOption{1, QCommandLineOption(QStringLiteral("com1"),
-                                         QStringLiteral("COM1 is DEVICE: ") + DeviceHelp + u'.',
-                                         QStringLiteral("DEVICE"))},
-        PortOption{2, QCommandLineOption(QStringLiteral("com2"),
-                                         QStringLiteral("COM2 is DEVICE: ") + DeviceHelp + u'.',
-                                         QStringLiteral("DEVICE"))},
-    };
+    const std::array ports{portOption(1), portOption(2)};
     const QCommandLineOption listPorts(QStringLiteral("list-ports"),
                                        QStringLiteral("Print the serial devices found and exit."));
     const QCommandLineOption record(QStringLiteral("record"),
