@@ -36,9 +36,7 @@ const OrderCase OrderCases[] = {
     {"CommandLineFirst", AllThree, 1, {"tcp:cli:1", Source::CommandLine}},
     {"EnvironmentBeforeSettingsFile", LowerTwo, 1, {"tcp:env:1", Source::Environment}},
     {"SettingsFile", FileOnly, 1, {"tcp:file:1", Source::SettingsFile}},
-    {"SettingsFileCom2", FileOnly, 2, {"/dev/ttyUSB1", Source::SettingsFile}},
     {"DefaultCom1", OtherPort, 1, {"/dev/ttyS0", Source::Default}},
-    {"DefaultCom2", {}, 2, {"/dev/ttyS1", Source::Default}},
     {"DefaultCom7", AllThree, 7, {"/dev/ttyS6", Source::Default}},
 };
 

@@ -37,9 +37,6 @@ const LineCase LineCases[] = {
      {"/dev/ttyUSB0", ById, "ftdi_sio", "0403:6001", "A1B2C3", DeviceHolder{4242, "minicom"}},
      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0 -> /dev/ttyUSB0  driver "
      "ftdi_sio  usb 0403:6001  serial A1B2C3  in use by another program (PID 4242, minicom)"},
-    {"AdapterWithoutSerialNumber",
-     {"/dev/ttyUSB1", {}, "ch341-uart", "1a86:7523", {}, std::nullopt},
-     "/dev/ttyUSB1  driver ch341-uart  usb 1a86:7523"},
     {"BuiltInPort",
      {"/dev/ttyS0", {}, "serial", {}, {}, std::nullopt},
      "/dev/ttyS0  driver serial"},
