@@ -1,10 +1,13 @@
 #include "console/CommandLine.h"
 
 #include "console/PortList.h"
+#include "support/PseudoTerminal.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace qx200 {
@@ -223,6 +226,51 @@ TEST_F(ConsoleProgram, RefusesToStartOnAMalformedDeviceAndSaysWhereItIsWritten)
               QStringLiteral("qx200-control: QX200_COM1: rfc2217:host:0: the port must be a "
                              "number from 1 to 65535\n"));
 }
+
+// The window's start-up opens COM1 on the device each source names: the console then holds the
+// flock on the pseudo-terminal standing in for it.
+enum class Where { CommandLine, Environment, SettingsFile };
+
+class ConsoleStartsOn : public ConsoleProgram, public ::testing::WithParamInterface<Where> {};
+
+TEST_P(ConsoleStartsOn, TheDeviceItsSourceNames)
+{
+    qx200::testing::PseudoTerminal pty;
+    QStringList arguments;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (GetParam() == Where::CommandLine)
+        arguments = QStringList{"--com1", pty.link()};
+    if (GetParam() == Where::Environment)
+        environment.insert(QStringLiteral("QX200_COM1"), pty.link());
+    if (GetParam() == Where::SettingsFile) {
+        QDir().mkpath(config.filePath("qx200-control"));
+        QFile settings(config.filePath("qx200-control/qx200-control.conf"));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[ports]\nCOM1=" + pty.link().toLocal8Bit() + "\n");
+    }
+    QProcess console;
+    console.setProcessEnvironment(environment);
+    console.start(QStringLiteral(QX200_CONTROL_PATH), arguments);
+    ASSERT_TRUE(console.waitForStarted(10000));
+    const qint64 pid = console.processId();
+    std::optional<DeviceHolder> holder;
+    for (QDeadlineTimer deadline(20000); !holder && !deadline.hasExpired(); QThread::msleep(20))
+        holder = flockHolder(pty.slavePath());
+    console.kill();
+    console.waitForFinished(10000);
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(holder->pid, pid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, ConsoleStartsOn,
+                         ::testing::Values(Where::CommandLine, Where::Environment,
+                                           Where::SettingsFile),
+                         [](const auto& paramInfo) {
+                             return std::string(
+                                 paramInfo.param == Where::CommandLine   ? "CommandLine"
+                                 : paramInfo.param == Where::Environment ? "Environment"
+                                                                         : "SettingsFile");
+                         });
 
 } // namespace
 } // namespace qx200
