@@ -6,7 +6,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= 1
 
-.PHONY: build test run screenshots bench install format clean
+.PHONY: build test run run-tcp screenshots bench install format clean
 .PHONY: test-sanitize fuzz soak unplug build-clang
 
 build:
@@ -18,6 +18,10 @@ test: build
 
 run: build
 	scripts/run-with-simulator.sh $(BUILD)
+
+# The same with the simulator on a TCP port, as behind a serial server.
+run-tcp: build
+	scripts/run-with-simulator.sh $(BUILD) tcp
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/qx200-screenshots $(BUILD)/screenshots

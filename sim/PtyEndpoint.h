@@ -4,15 +4,16 @@
 // path, served by the projector model.
 
 #include "SimOptions.h"
+#include "Wire.h"
 
 #include <string>
 
 namespace qx200::sim {
 
-class PtyEndpoint {
+class PtyEndpoint final : public Wire {
 public:
     explicit PtyEndpoint(SimOptions options);
-    ~PtyEndpoint(); // closes the pair and removes the link if it still points at it
+    ~PtyEndpoint() override; // closes the pair and removes the link if it still points at it
     PtyEndpoint(const PtyEndpoint&) = delete;
     PtyEndpoint& operator=(const PtyEndpoint&) = delete;
 
@@ -20,9 +21,10 @@ public:
     void open();
     const std::string& slavePath() const { return slavePath_; }
 
-    // Answers command lines until signalFd (a signalfd) becomes readable. Throws
-    // std::runtime_error when the pseudo-terminal fails.
-    void serve(int signalFd);
+    int fd() const override { return master_; }
+    void hangUp(Nanos now) override;
+    bool resting(Nanos now) const override { return now < restUntil_; }
+    Nanos tend(Nanos now) override;
 
 private:
     SimOptions options_;
@@ -30,6 +32,8 @@ private:
     int slave_ = -1; // kept open so the pair survives consoles that come and go
     std::string slavePath_;
     bool linked_ = false;
+    Nanos restUntil_{0}; // after a hang-up, until then the master is not watched
+    Nanos nextExclusiveClear_{0};
 };
 
 } // namespace qx200::sim

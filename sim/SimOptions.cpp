@@ -21,11 +21,35 @@ constexpr std::uint64_t MaxDurationMs = 86'400'000; // one day
 constexpr std::uint64_t MaxSplitMs = 60'000;
 constexpr std::uint64_t MaxFlood = 10'000'000;
 
+// "PORT", "HOST:PORT" or "[IPV6]:PORT".
+std::optional<TcpAddress> readTcpAddress(std::string_view text)
+{
+    TcpAddress address;
+    const auto colon = text.rfind(':');
+    if (colon != text.npos) {
+        std::string_view host = text.substr(0, colon);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        else if (host.find(':') != host.npos)
+            return std::nullopt;
+        if (host.empty())
+            return std::nullopt;
+        address.host = std::string(host);
+        text = text.substr(colon + 1);
+    }
+    const auto port = readNumber(text, 0, 65535);
+    if (!port)
+        return std::nullopt;
+    address.port = static_cast<std::uint16_t>(*port);
+    return address;
+}
+
 } // namespace
 
 ParsedOptions parseOptions(std::span<const std::string_view> args)
 {
     SimOptions options;
+    bool linkGiven = false;
     auto fail = [](std::string message) { return ParsedOptions{std::nullopt, std::move(message)}; };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -35,9 +59,9 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
             inlineValue = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const bool takesValue = name == "--link" || name == "--split-ms" || name == "--flood" ||
-                                name == "--baud" || name == "--seed" || name == "--warmup-ms" ||
-                                name == "--cooldown-ms";
+        const bool takesValue = name == "--link" || name == "--tcp" || name == "--split-ms" ||
+                                name == "--flood" || name == "--baud" || name == "--seed" ||
+                                name == "--warmup-ms" || name == "--cooldown-ms";
         const bool isSwitch =
             name == "--silent" || name == "--garbage" || name == "--help" || name == "-h";
         if (!takesValue && !isSwitch)
@@ -71,6 +95,11 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
             if (value.empty())
                 return bad("a path");
             options.link = std::string(value);
+            linkGiven = true;
+        } else if (name == "--tcp") {
+            options.tcp = readTcpAddress(value);
+            if (!options.tcp)
+                return bad("a port or HOST:PORT (port 0 to 65535, an IPv6 host in brackets)");
         } else if (name == "--split-ms") {
             const auto ms = readNumber(value, 0, MaxSplitMs);
             if (!ms)
@@ -98,6 +127,8 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
                 std::chrono::milliseconds(*ms);
         }
     }
+    if (linkGiven && options.tcp)
+        return fail("options '--link' and '--tcp' exclude each other");
     return ParsedOptions{options, {}};
 }
 
@@ -105,7 +136,8 @@ std::string usageText()
 {
     return R"(Usage: qx200-sim [options]
 A projector on a pseudo-terminal. The slave side is linked to a path that a serial console can
-open; the simulator serves until it is interrupted or terminated, then removes the link.
+open; the simulator serves until it is interrupted or terminated, then removes the link. With
+--tcp it serves the same projector on a TCP port instead, as a serial server would.
 
 Command lines end in CR. Known commands are acknowledged with the single byte ACK (6); status
 queries (CR0 CR1 CR3 CR4 CR6 CR7 CRA CR9 "CR PRESSURE") get their data followed by CR; anything
@@ -113,6 +145,8 @@ else gets "?" and CR.
 
 Options:
   --link PATH          link the pseudo-terminal here (default /tmp/qx200-COM1)
+  --tcp [HOST:]PORT    serve on TCP instead (raw bytes; HOST defaults to 127.0.0.1; port 0
+                       takes a free port); one console at a time, a new one takes over
   --warmup-ms N        count down after power on lasts N ms (default 10000)
   --cooldown-ms N      cooling down after power off lasts N ms (default 10000)
   --silent             read command lines but never answer

@@ -11,8 +11,16 @@
 
 namespace qx200::sim {
 
+// Where the simulator listens for a console on TCP.
+struct TcpAddress {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 0; // 0: a free port the system chooses
+    friend bool operator==(const TcpAddress&, const TcpAddress&) = default;
+};
+
 struct SimOptions {
     std::string link = "/tmp/qx200-COM1";
+    std::optional<TcpAddress> tcp;      // serve on TCP instead of a pseudo-terminal
     bool silent = false;                // read lines, never answer
     bool garbage = false;               // answer every line with random bytes
     std::chrono::milliseconds split{0}; // reply one byte at a time, this far apart

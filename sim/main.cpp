@@ -1,7 +1,8 @@
-// qx200-sim: a projector on a pseudo-terminal, for trying the console without hardware.
+// qx200-sim: a projector on a pseudo-terminal or on TCP, for trying the console without hardware.
 
 #include "PtyEndpoint.h"
 #include "SimOptions.h"
+#include "TcpEndpoint.h"
 
 #include <csignal>
 #include <cstdio>
@@ -40,12 +41,23 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    try {
-        PtyEndpoint endpoint(*parsed.options);
-        endpoint.open();
-        std::printf("qx200-sim: serving on %s\n", parsed.options->link.c_str());
+    // Serves on the opened wire until a termination signal; the line printed first tells a
+    // console (or a test) where to connect.
+    auto serve = [&](auto& endpoint, const std::string& where) {
+        std::printf("qx200-sim: serving on %s\n", where.c_str());
         std::fflush(stdout);
-        endpoint.serve(signalFd);
+        serveProjector(endpoint, *parsed.options, signalFd);
+    };
+    try {
+        if (const auto& tcp = parsed.options->tcp) {
+            TcpEndpoint endpoint(*tcp);
+            endpoint.open();
+            serve(endpoint, endpoint.device());
+        } else {
+            PtyEndpoint endpoint(*parsed.options);
+            endpoint.open();
+            serve(endpoint, parsed.options->link);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qx200-sim: %s\n", e.what());
         return 1;

@@ -1,18 +1,44 @@
 #include "Form1.h"
+#include "console/CommandLine.h"
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "panel/Appearance.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
+    // The command line and the device choices are read before QApplication, which needs a
+    // display: --help, --version, --list-ports and their errors work without one.
+    QCoreApplication::setApplicationName(QStringLiteral("qx200-control"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX200_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const qx200::CommandLine command = qx200::parseConsoleCommandLine(arguments);
+    if (command.action != qx200::CommandLine::Action::Run)
+        return qx200::answerCommandLine(command);
+    QString devicesError;
+    qx200::DeviceChoices devices =
+        qx200::readDeviceChoices(QProcessEnvironment::systemEnvironment(), &devicesError);
+    devices.commandLine = command.options.devices;
+    if (devicesError.isEmpty())
+        devicesError = qx200::checkDevices(devices, {1, 2});
+    if (!devicesError.isEmpty()) {
+        std::fprintf(stderr, "qx200-control: %s\n", qPrintable(devicesError));
+        return 1;
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(QX200_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("qx200-control"));
     QApplication::setStyle(QStringLiteral("Fusion"));
     qx200::registerFontSubstitutions();
 
     qx200::QtSerialPort comm;
+    comm.deviceFor = [devices](std::int16_t port) {
+        return qx200::resolveDevice(port, devices).device;
+    };
     qx200::Form1 window(comm);
     window.dispatch([&] { window.Form_Load(); });
     window.show();

@@ -101,6 +101,11 @@ std::optional<DeviceHolder> lockFileHolder(const QString& devicePath, const QStr
     return DeviceHolder{pid, programOf(pid)};
 }
 
+std::optional<DeviceHolder> flockHolder(const QString& devicePath)
+{
+    return lockHolder(devicePath);
+}
+
 QString inUseText(const DeviceHolder& holder)
 {
     QString text = QStringLiteral("in use by another program");

@@ -16,6 +16,9 @@ struct DeviceHolder {
 // PID, unreadable contents) name nobody.
 std::optional<DeviceHolder> lockFileHolder(const QString& devicePath, const QString& lockDir);
 
+// The live process holding a flock(2) on the device, as /proc/locks tells it.
+std::optional<DeviceHolder> flockHolder(const QString& devicePath);
+
 // "in use by another program (PID 123, minicom)"
 QString inUseText(const DeviceHolder& holder);
 

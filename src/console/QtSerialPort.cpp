@@ -1,5 +1,7 @@
 #include "console/QtSerialPort.h"
 
+#include "console/DeviceResolution.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -55,9 +57,7 @@ std::optional<LineSettings> parseSettings(const QByteArray& text)
 
 QString devicePathFor(std::int16_t port)
 {
-    const QByteArray variable = "QX200_COM" + QByteArray::number(port);
-    const QString configured = qEnvironmentVariable(variable.constData());
-    return configured.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : configured;
+    return resolveDevice(port, readDeviceChoices(QProcessEnvironment::systemEnvironment())).device;
 }
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent)

@@ -22,7 +22,7 @@ struct LineSettings {
 // Nothing when the text is not a settings text.
 std::optional<LineSettings> parseSettings(const QByteArray& text);
 
-// COMn is the device named by the environment variable QX200_COM<n>, else /dev/ttyS<n-1>.
+// COMn as the environment and the settings file name it, else /dev/ttyS<n-1>.
 QString devicePathFor(std::int16_t port);
 
 // The serial service on a real device through QSerialPort.

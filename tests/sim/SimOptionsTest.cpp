@@ -32,6 +32,21 @@ TEST(SimOptionsTest, TakesEveryOptionInBothSpellings)
     EXPECT_EQ(o.cooldown, 1500ms);
 }
 
+TEST(SimOptionsTest, TakesATcpPortWithOrWithoutHost)
+{
+    const std::pair<std::string_view, TcpAddress> cases[] = {
+        {"4001", {"127.0.0.1", 4001}},       {"0", {"127.0.0.1", 0}},
+        {"0.0.0.0:4001", {"0.0.0.0", 4001}}, {"localhost:65535", {"localhost", 65535}},
+        {"[::1]:4001", {"::1", 4001}},
+    };
+    for (const auto& [text, address] : cases) {
+        const auto parsed = parse({"--tcp", text});
+        ASSERT_TRUE(parsed.options) << text << ": " << parsed.error;
+        EXPECT_EQ(parsed.options->tcp, address) << text;
+    }
+    EXPECT_FALSE(parse({}).options->tcp);
+}
+
 struct BadCase {
     const char* name;
     std::vector<std::string_view> args;
@@ -46,20 +61,20 @@ TEST_P(BadOptionsTest, IsRejectedWithAReason)
     EXPECT_FALSE(parsed.error.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rejected, BadOptionsTest,
-                         ::testing::Values(BadCase{"UnknownOption", {"--fast"}},
-                                           BadCase{"PositionalArgument", {"/tmp/x"}},
-                                           BadCase{"MissingValue", {"--link"}},
-                                           BadCase{"EmptyLink", {"--link="}},
-                                           BadCase{"OtherBaud", {"--baud", "115200"}},
-                                           BadCase{"NegativeSplit", {"--split-ms", "-5"}},
-                                           BadCase{"TrailingGarbage", {"--split-ms", "5ms"}},
-                                           BadCase{"ZeroFlood", {"--flood", "0"}},
-                                           BadCase{"HugeFlood", {"--flood", "99999999999"}},
-                                           BadCase{"SeedTooBig", {"--seed", "4294967296"}},
-                                           BadCase{"SwitchWithValue", {"--silent=1"}},
-                                           BadCase{"WarmupOverADay", {"--warmup-ms", "86400001"}}),
-                         [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rejected, BadOptionsTest,
+    ::testing::Values(
+        BadCase{"UnknownOption", {"--fast"}}, BadCase{"PositionalArgument", {"/tmp/x"}},
+        BadCase{"MissingValue", {"--link"}}, BadCase{"EmptyLink", {"--link="}},
+        BadCase{"OtherBaud", {"--baud", "115200"}}, BadCase{"NegativeSplit", {"--split-ms", "-5"}},
+        BadCase{"TrailingGarbage", {"--split-ms", "5ms"}}, BadCase{"ZeroFlood", {"--flood", "0"}},
+        BadCase{"HugeFlood", {"--flood", "99999999999"}},
+        BadCase{"SeedTooBig", {"--seed", "4294967296"}}, BadCase{"SwitchWithValue", {"--silent=1"}},
+        BadCase{"WarmupOverADay", {"--warmup-ms", "86400001"}},
+        BadCase{"TcpPortTooBig", {"--tcp", "65536"}}, BadCase{"TcpNoPort", {"--tcp", "host:"}},
+        BadCase{"TcpNoHost", {"--tcp", ":4001"}}, BadCase{"TcpBareIpv6", {"--tcp", "::1:4001"}},
+        BadCase{"TcpAndLink", {"--link", "/tmp/x", "--tcp", "4001"}}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace
 } // namespace qx200::sim
