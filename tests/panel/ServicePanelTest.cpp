@@ -89,7 +89,7 @@ protected:
     }
 };
 
-TEST_F(HiddenServicePanel, ChordInTheEntryBoxStillReachesTheBox)
+TEST_F(HiddenServicePanel, ChordInTheEntryBoxIsTheWindowsAlone)
 {
     KeyCounter counter;
     form->Text1->installEventFilter(&counter);
@@ -99,7 +99,17 @@ TEST_F(HiddenServicePanel, ChordInTheEntryBoxStillReachesTheBox)
     QTest::keyClick(form->Text1, Qt::Key_B);
     expectServicePanel();
     EXPECT_EQ(form->Text1->text(), "ab");
-    EXPECT_EQ(counter.presses, 1);
+    EXPECT_EQ(counter.presses, 0);
+}
+
+TEST_F(HiddenServicePanel, ChordLeavesTheTypedCommandWhole)
+{
+    form->Text1->setText(QStringLiteral("CR PRESSURE"));
+    form->Text1->setCursorPosition(2);
+    chord(form->Text1); // the entry box on its own deletes to the end of the line with it
+    expectServicePanel();
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("CR PRESSURE"));
+    EXPECT_EQ(form->Text1->cursorPosition(), 2);
 }
 
 TEST_F(HiddenServicePanel, ChordOnAButtonDoesNotPressIt)
