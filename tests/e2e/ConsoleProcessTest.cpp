@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -96,6 +97,23 @@ INSTANTIATE_TEST_SUITE_P(Signals, ConsoleSignal,
                                            StopSignal{"Interrupt", SIGINT},
                                            StopSignal{"HangUp", SIGHUP}),
                          [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST(ConsoleStart, ASignalDuringTheStartUpMessageEndsIt)
+{
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QX200_COM1"), dir.filePath(QStringLiteral("missing")));
+    QProcess console;
+    ASSERT_TRUE(startConsole(console, environment));
+    // The start-up failure waits in a modal message box for an operator who never comes.
+    EXPECT_FALSE(console.waitForFinished(1000));
+
+    ::kill(pid_t(console.processId()), SIGTERM);
+    ASSERT_TRUE(console.waitForFinished(10000)) << "the console did not end";
+    EXPECT_EQ(console.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(console.exitCode(), 0);
+}
 
 TEST(ConsoleStart, WithoutADisplaySaysSoInOneLineAndEndsWithOne)
 {
