@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <ranges>
 
 namespace qx200 {
 
@@ -28,12 +27,15 @@ std::string_view pluginName(std::string_view platform)
 // QT_QPA_PLATFORM may list plugins to try in turn: "wayland;xcb".
 bool anyDisplayFree(std::string_view platforms)
 {
-    for (const auto part : platforms | std::views::split(';')) {
-        const std::string_view name = pluginName(std::string_view(part.begin(), part.end()));
-        if (std::ranges::find(DisplayFreePlatforms, name) != DisplayFreePlatforms.end())
+    for (;;) {
+        const std::size_t end = platforms.find(';');
+        if (std::ranges::find(DisplayFreePlatforms, pluginName(platforms.substr(0, end))) !=
+            DisplayFreePlatforms.end())
             return true;
+        if (end == std::string_view::npos)
+            return false;
+        platforms.remove_prefix(end + 1);
     }
-    return false;
 }
 
 } // namespace
