@@ -3,12 +3,12 @@
 #include "PtyEndpoint.h"
 #include "SimOptions.h"
 #include "TcpEndpoint.h"
+#include "console/StopSignals.h"
 
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string_view>
-#include <sys/signalfd.h>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -28,14 +28,8 @@ int main(int argc, char** argv)
 
     // Termination signals are taken from a signalfd, blocked from the start so that one that
     // arrives during set-up still ends the run through the same clean path.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int signalFd = qx200::openStopSignals();
     std::signal(SIGPIPE, SIG_IGN);
-    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd < 0) {
         std::perror("qx200-sim: signalfd");
         return 1;

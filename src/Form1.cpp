@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "console/PreciseWake.h"
+#include "link/TraceRendering.h"
 #include "panel/Appearance.h"
 #include "panel/Layout.h"
 #include "panel/MouseHook.h"
@@ -20,7 +21,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 namespace qx200 {
@@ -92,7 +92,7 @@ QWidget* makeWidget(const layout::Control& row, QWidget* parent)
     }
     case layout::Kind::TextBox: {
         auto* box = new QLineEdit(parent);
-        box->setMaxLength(std::numeric_limits<int>::max()); // no length limit of its own
+        box->setMaxLength(int(MaxRenderedBytes)); // a longer paste is cut there
         return box;
     }
     case layout::Kind::Image: {
@@ -106,13 +106,18 @@ QWidget* makeWidget(const layout::Control& row, QWidget* parent)
 
 } // namespace
 
+template <class T> T* Form1::control(std::string_view name) const
+{
+    return findChild<T*>(toQString(name));
+}
+
 Form1::Form1(SerialPort& comm, QWidget* parent) : QWidget(parent), comm_(comm)
 {
     setObjectName("Form1");
     setWindowTitle(toQString(layout::WindowCaption));
     setWindowIcon(windowIcon());
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, colour(layout::WindowBackground));
@@ -167,7 +172,8 @@ void Form1::buildPanel()
         timer->setObjectName(toQString(row.name));
         timer->setInterval(row.interval);
         timer->setTimerType(Qt::PreciseTimer);
-        new PreciseWake(*timer);
+        if (row.runs)
+            new PreciseWake(*timer);
     }
 
     Label11 = findChild<QLabel*>("Label11");
@@ -194,7 +200,7 @@ void Form1::buildPanel()
 void Form1::connectHandlers()
 {
     for (const buttons::OneShot& button : buttons::oneShots()) {
-        connect(static_cast<QPushButton*>(control(button.control)), &QPushButton::clicked, this,
+        connect(control<QPushButton>(button.control), &QPushButton::clicked, this,
                 [this, &button] { dispatch([&] { oneShotClick(button); }); });
     }
     for (const buttons::Hold& button : buttons::holds()) {
@@ -241,12 +247,8 @@ void Form1::connectHandlers()
                 [this, run = handler] { dispatch([&] { (this->*run)(); }); });
 
     comm_.OnComm = [this] { dispatch([this] { MSComm1_OnComm(); }); };
-    comm_.OnFault = [this](const QString& text) { messageBox(text); };
-}
-
-QWidget* Form1::control(std::string_view name) const
-{
-    return findChild<QWidget*>(toQString(name));
+    comm_.OnFault = [this](const QString& text) { showFaultNotice(text); };
+    comm_.OnRecover = [this] { closeFaultNotice(); };
 }
 
 void Form1::setOuterHeight(float twips)
@@ -255,12 +257,32 @@ void Form1::setOuterHeight(float twips)
     setFixedSize(pixels(layout::ClientWidth), pixels(twips - layout::TitleAndBorders));
 }
 
-void Form1::setEnabled(QTimer* timer, bool enabled)
+void Form1::enableTimer(QTimer* timer, bool enabled)
 {
     if (!enabled)
         timer->stop();
     else if (!timer->isActive()) // a running timer keeps its countdown
         timer->start();
+}
+
+void Form1::showFaultNotice(const QString& text)
+{
+    if (!faultNotice_) {
+        faultNotice_ =
+            new QMessageBox(QMessageBox::Warning, windowTitle(), {}, QMessageBox::Ok, this);
+        faultNotice_->setObjectName(QStringLiteral("faultNotice"));
+        faultNotice_->setWindowModality(Qt::NonModal);
+        faultNotice_->setAttribute(Qt::WA_ShowWithoutActivating); // the panel keeps the keyboard
+    }
+    faultNotice_->setText(text + QStringLiteral("\n\nThe console reconnects by itself when the "
+                                                "device is back; this notice then closes."));
+    faultNotice_->show();
+}
+
+void Form1::closeFaultNotice()
+{
+    if (faultNotice_)
+        faultNotice_->hide();
 }
 
 void Form1::paintEvent(QPaintEvent* event)
@@ -275,7 +297,7 @@ void Form1::paintEvent(QPaintEvent* event)
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     // Keyboard preview: the window sees every key press meant for one of its controls before
-    // that control does, and passes it on unchanged.
+    // that control does, and passes it on unchanged, except the service panel's chord.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         const bool firstReceiver = focusWidget() ? widget == focusWidget() : widget == this;
@@ -287,6 +309,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
                                                     (modifiers & Qt::ControlModifier ? 2 : 0) |
                                                     (modifiers & Qt::AltModifier ? 4 : 0));
             dispatch([&] { Form_KeyDown(std::int16_t(code), shift); });
+            if (isServiceChord(std::int16_t(code), shift))
+                return true; // the chord is the window's: the entry box must not edit with it
         }
     }
     return QWidget::eventFilter(watched, event);

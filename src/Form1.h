@@ -16,6 +16,7 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -37,6 +38,10 @@ public:
     std::function<void(const QString&)> messageBox; // modal warning with the window's title
     std::function<void()> endProgram;               // leaves the event loop
     std::function<QSize()> screenSizeTwips;         // the screen the window is centred on
+
+    // The notice of a device lost under the open port: shown without blocking the panel, its
+    // text replaced while the fault lasts, closed when the device is back. Null until the first.
+    QMessageBox* faultNotice() const { return faultNotice_; }
 
     ConsoleState& state() { return S; }
     const ConsoleState& state() const { return S; }
@@ -78,6 +83,7 @@ public:
 
     // --- panel/: hidden service panel
     void Form_KeyDown(std::int16_t keyCode, std::int16_t shift);
+    static bool isServiceChord(std::int16_t keyCode, std::int16_t shift);
     void Image1_DblClick();
 
 protected:
@@ -87,21 +93,24 @@ protected:
 private:
     void buildPanel();
     void connectHandlers();
-    QWidget* control(std::string_view name) const;
+    template <class T = QWidget> T* control(std::string_view name) const;
 
     void send(std::string_view code);
     void showReceived(const QByteArray& rendering);
     void selectPort(std::int16_t port, std::int16_t otherPort);
     void selectSpeed(const QByteArray& settings);
     void setServiceTier(float outerHeight);
+    void showFaultNotice(const QString& text);
+    void closeFaultNotice();
 
-    static void setEnabled(QTimer* timer, bool enabled);
+    static void enableTimer(QTimer* timer, bool enabled);
 
     ConsoleState S;
     SerialPort& comm_;
     float outerHeight_ = 0;
     float left_ = 0;
     float top_ = 0;
+    QMessageBox* faultNotice_ = nullptr;
 
 public:
     // Controls the handlers touch; every other control is reached by its object name.

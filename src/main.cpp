@@ -1,7 +1,9 @@
 #include "Form1.h"
 #include "console/CommandLine.h"
 #include "console/DeviceResolution.h"
+#include "console/DisplayCheck.h"
 #include "console/QtSerialPort.h"
+#include "console/QuitSignals.h"
 #include "panel/Appearance.h"
 
 #include <QApplication>
@@ -29,7 +31,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "qx200-control: %s\n", qPrintable(devicesError));
         return 1;
     }
-
+    if (const auto missing = qx200::missingDisplay(qx200::displayRequest(argc, argv))) {
+        std::fprintf(stderr, "%s\n", missing->c_str());
+        return 1;
+    }
+    qx200::QuitSignals quitSignals; // before the application object starts any thread
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("qx200-control"));
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -40,7 +46,8 @@ int main(int argc, char** argv)
         return qx200::resolveDevice(port, devices).device;
     };
     qx200::Form1 window(comm);
+    quitSignals.listen([&] { window.dispatch([&] { window.Command16_Click(); }); });
     window.dispatch([&] { window.Form_Load(); });
     window.show();
-    return QApplication::exec();
+    return quitSignals.received() ? 0 : QApplication::exec();
 }

@@ -35,6 +35,33 @@ PortOption portOption(std::int16_t port)
                                QStringLiteral("DEVICE"))};
 }
 
+// The options QApplication takes for itself (-platform offscreen, -style Fusion, ...): accepted
+// here, left in the arguments for it, and not shown in the usage.
+void acceptToolkitOptions(QCommandLineParser& parser)
+{
+    struct ToolkitOption {
+        const char* name;
+        bool takesValue;
+    };
+    constexpr ToolkitOption Options[] = {
+        {"platform", true},        {"platformpluginpath", true},
+        {"platformtheme", true},   {"plugin", true},
+        {"qwindowgeometry", true}, {"qwindowicon", true},
+        {"qwindowtitle", true},    {"style", true},
+        {"stylesheet", true},      {"display", true},
+        {"geometry", true},        {"session", true},
+        {"reverse", false},        {"widgetcount", false},
+        {"nograb", false},         {"dograb", false},
+        {"sync", false},
+    };
+    for (const auto& [name, takesValue] : Options) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(),
+                                  takesValue ? QStringLiteral("VALUE") : QString());
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
 CommandLine refuse(const QCommandLineParser& parser, const QString& reason)
 {
     return {CommandLine::Action::Error,
@@ -69,6 +96,8 @@ CommandLine parseConsoleCommandLine(const QStringList& arguments)
     for (const PortOption& port : ports)
         parser.addOption(port.option);
     parser.addOptions({listPorts, record, noRecord, help, version});
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    acceptToolkitOptions(parser);
 
     if (!parser.parse(arguments))
         return refuse(parser, parser.errorText());

@@ -22,9 +22,9 @@ void Form1::Hyouji(const QByteArray& text, std::uint8_t mode)
         if (comm_.PortOpen()) // on a closed port the line is still traced and awaited
             comm_.Output(text);
         Label11->setText(QString::fromLatin1(renderVisible(text)));
-        setEnabled(Timer2, true);
+        enableTimer(Timer2, true);
         S.RxPending = 1;
-        setEnabled(Timer4, true);
+        enableTimer(Timer4, true);
         return;
     }
     showReceived(renderVisible(text));

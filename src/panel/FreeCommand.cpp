@@ -42,7 +42,7 @@ void Form1::Command96_Click()
 // The data toggle: between the normal panel and the data view; "CLOSE" of the service panels.
 void Form1::Command34_Click()
 {
-    setEnabled(Timer3, false);
+    enableTimer(Timer3, false);
     S.ServiceLevel = 0;
     if (outerHeight() < 6000) {
         setOuterHeight(layout::DataView);
@@ -51,7 +51,7 @@ void Form1::Command34_Click()
         setOuterHeight(layout::NormalPanel);
         Command34->setText(ShowDataCaption);
     }
-    setEnabled(Timer3, true);
+    enableTimer(Timer3, true);
 }
 
 // "END": close the port, unload, end the program. A port that is already closed, or that fails

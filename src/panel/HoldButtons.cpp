@@ -15,7 +15,7 @@ void Form1::holdPress(const buttons::Hold& button)
         }
         S.RepeatSel = button.entry;
         send(button.code);
-        setEnabled(Timer1, true);
+        enableTimer(Timer1, true);
         return;
     }
     S.RepeatSel = button.entry;
@@ -23,7 +23,7 @@ void Form1::holdPress(const buttons::Hold& button)
     Timer1->setInterval(button.timer1);
     Timer2->setInterval(button.timer2);
     Timer4->setInterval(button.timer4);
-    setEnabled(Timer1, true);
+    enableTimer(Timer1, true);
 }
 
 void Form1::Timer1_Timer()
@@ -32,16 +32,16 @@ void Form1::Timer1_Timer()
         return;
     if (const buttons::Hold* held = buttons::holdForEntry(S.RepeatSel)) {
         send(held->code);
-        setEnabled(Timer1, true);
+        enableTimer(Timer1, true);
     }
 }
 
 void Form1::holdRelease(const buttons::Hold& button)
 {
     S.RepeatSel = 0;
-    setEnabled(Timer1, false);
-    setEnabled(Timer2, false); // the last repeat's reply window closes without " X X X X"
-    setEnabled(Timer4, true);
+    enableTimer(Timer1, false);
+    enableTimer(Timer2, false); // the last repeat's reply window closes without " X X X X"
+    enableTimer(Timer4, true);
     Label11->clear();
     Label12->clear();
     Timer2->setInterval(buttons::RestingIntervals.timer2);

@@ -192,12 +192,12 @@ constexpr Line Lines[] = {
 };
 
 constexpr Timer Timers[] = {
-    // name     interval (ms)
-    {"Timer1",  200},
-    {"Timer2",  500},
-    {"Timer3", 5000},
-    {"Timer4", 1000},
-    {"Timer5", 2000},
+    // name     interval (ms) runs
+    {"Timer1",  200,  true},
+    {"Timer2",  500,  true},
+    {"Timer3", 5000,  true},
+    {"Timer4", 1000,  true},
+    {"Timer5", 2000,  false},
 };
 // clang-format on
 

@@ -81,6 +81,7 @@ inline constexpr int LinePixels = 2;
 struct Timer {
     std::string_view name;
     int interval; // ms; every timer is disabled when the window is created
+    bool runs;    // false: present on the panel, never started by any handler
 };
 
 inline constexpr std::string_view SerialControlName = "MSComm1";

@@ -33,7 +33,7 @@ void Form1::oneShotClick(const buttons::OneShot& button)
         break;
     case Pattern::OpenPanel:
         Frame8->show();
-        setEnabled(Timer3, true);
+        enableTimer(Timer3, true);
         break;
     }
 }

@@ -18,10 +18,16 @@ void Form1::setServiceTier(float outerHeight)
     Command34->setVisible(true);
 }
 
-// Ctrl+K, with neither Shift nor Alt, opens the service panel.
+// Ctrl+K, with neither Shift nor Alt.
+bool Form1::isServiceChord(std::int16_t keyCode, std::int16_t shift)
+{
+    return ((shift & 0xFF) & 7) == CtrlOnly && keyCode == KeyK;
+}
+
+// The chord opens the service panel.
 void Form1::Form_KeyDown(std::int16_t keyCode, std::int16_t shift)
 {
-    if (((shift & 0xFF) & 7) != CtrlOnly || keyCode != KeyK)
+    if (!isServiceChord(keyCode, shift))
         return;
     S.ServiceLevel = 1;
     setServiceTier(layout::ServicePanel);

@@ -11,7 +11,7 @@ void Form1::Timer2_Timer()
 {
     if (S.RxPending == 1)
         Label12->setText(QStringLiteral(" X X X X"));
-    setEnabled(Timer2, false);
+    enableTimer(Timer2, false);
     S.RxText.clear();
     S.RxPending = 0;
 }
@@ -20,7 +20,7 @@ void Form1::Timer2_Timer()
 void Form1::Timer3_Timer()
 {
     Frame8->hide();
-    setEnabled(Timer3, false);
+    enableTimer(Timer3, false);
 }
 
 // Trace clearing.
@@ -29,7 +29,7 @@ void Form1::Timer4_Timer()
     Label11->clear();
     Label12->clear();
     Label22->clear();
-    setEnabled(Timer4, false);
+    enableTimer(Timer4, false);
 }
 
 } // namespace qx200

@@ -173,11 +173,11 @@ inline int openDescriptors()
                    .size());
 }
 
-// Lock files in the usual lock folders that name this process, as the serial library and other
+// Lock files in the usual lock folders that name the process, as the serial library and other
 // serial programs leave them ("LCK..ttyS0", "LCK..pts_3").
-inline QStringList ownLockFiles()
+inline QStringList lockFilesNaming(qint64 pid)
 {
-    const QByteArray self = QByteArray::number(qint64(::getpid()));
+    const QByteArray self = QByteArray::number(pid);
     QSet<QString> seen;
     QStringList found;
     for (const QString& dir : {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"),
@@ -194,6 +194,11 @@ inline QStringList ownLockFiles()
         }
     }
     return found;
+}
+
+inline QStringList ownLockFiles()
+{
+    return lockFilesNaming(qint64(::getpid()));
 }
 
 // Under the address sanitizer freed blocks are held back for a while (its quarantine), so the

@@ -3,6 +3,7 @@
 
 #include "support/FormFixture.h"
 
+#include "console/PreciseWake.h"
 #include "panel/Layout.h"
 
 #include <QAbstractButton>
@@ -98,6 +99,16 @@ TEST_F(PanelBuild, WindowHasItsCaptionAndFixedWidth)
         form->setOuterHeight(outer);
         EXPECT_EQ(form->height(), qRound((outer - 370) / 15)) << outer;
         EXPECT_EQ(form->width(), 633);
+    }
+}
+
+TEST_F(PanelBuild, OnlyTheTimersThatRunHaveAKernelWake)
+{
+    for (int n = 1; n <= 5; ++n) {
+        const QObjectList& children = timer(n)->children();
+        const bool wakes = std::ranges::any_of(
+            children, [](QObject* child) { return dynamic_cast<PreciseWake*>(child); });
+        EXPECT_EQ(wakes, n != 5) << "Timer" << n; // Timer5 never runs
     }
 }
 

@@ -89,7 +89,7 @@ protected:
     }
 };
 
-TEST_F(HiddenServicePanel, ChordInTheEntryBoxStillReachesTheBox)
+TEST_F(HiddenServicePanel, ChordInTheEntryBoxIsTheWindowsAlone)
 {
     KeyCounter counter;
     form->Text1->installEventFilter(&counter);
@@ -99,7 +99,37 @@ TEST_F(HiddenServicePanel, ChordInTheEntryBoxStillReachesTheBox)
     QTest::keyClick(form->Text1, Qt::Key_B);
     expectServicePanel();
     EXPECT_EQ(form->Text1->text(), "ab");
-    EXPECT_EQ(counter.presses, 1);
+    EXPECT_EQ(counter.presses, 0);
+}
+
+// Ctrl+K in a line edit deletes to the end of the line where the desktop's key scheme says so
+// (X11); the test gives the entry box that binding whatever the platform.
+class DeleteToEndOnCtrlK : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyPress && key->key() == Qt::Key_K &&
+            key->modifiers() == Qt::ControlModifier) {
+            auto* box = static_cast<QLineEdit*>(watched);
+            box->end(true);
+            box->del();
+            return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(HiddenServicePanel, ChordLeavesTheTypedCommandWhole)
+{
+    DeleteToEndOnCtrlK x11Binding;
+    form->Text1->installEventFilter(&x11Binding);
+    form->Text1->setText(QStringLiteral("CR PRESSURE"));
+    form->Text1->setCursorPosition(2);
+    chord(form->Text1);
+    expectServicePanel();
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("CR PRESSURE"));
+    EXPECT_EQ(form->Text1->cursorPosition(), 2);
 }
 
 TEST_F(HiddenServicePanel, ChordOnAButtonDoesNotPressIt)
