@@ -138,8 +138,8 @@ void QtSerialPort::openDevice()
     // A link (by-id name, simulator) is opened and locked under its real device.
     const QString device = configured.canonicalFilePath();
     for (const QString& dir : lockDirectories) {
-        if (const auto holder = lockFileHolder(device, dir))
-            fail(inUseText(*holder));
+        if (const QString refused = lockFileRefusal(device, dir); !refused.isEmpty())
+            fail(refused);
     }
     if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
         fail(QString::fromLocal8Bit(std::strerror(EACCES)) +
