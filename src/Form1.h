@@ -5,6 +5,7 @@
 // handlers' bodies live in the folder of their area (console/, link/, panel/).
 
 #include "console/ConsoleState.h"
+#include "console/Logging.h"
 #include "console/SerialPort.h"
 #include "panel/ButtonTables.h"
 
@@ -127,8 +128,9 @@ template <class Handler> void Form1::dispatch(Handler&& handler)
 {
     try {
         handler();
-    } catch (const PortError&) {
-        // The handler ends at the failing operation; nothing else is done about it.
+    } catch (const PortError& error) {
+        // The handler ends at the failing operation; the console goes on.
+        qCDebug(logSerial) << "handler ended by a failed serial operation:" << error.text();
     }
 }
 

@@ -1,4 +1,5 @@
 #include "console/QtSerialPort.h"
+#include "console/Logging.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -174,8 +175,11 @@ void QtSerialPort::closeDevice()
 // QSerialPort reports the same error over and over, tell the operator once, and keep trying.
 void QtSerialPort::deviceFailed(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) {
+        if (error != QSerialPort::NoError)
+            qCDebug(logSerial) << name() << "reported" << error << port_.errorString();
         return;
+    }
     if (!port_.isOpen() || reconnect_.isActive())
         return;
     const QString text = name() + QStringLiteral(": device disconnected");
@@ -209,8 +213,9 @@ void QtSerialPort::reconnect()
         reconnect_.stop();
         if (OnRecover)
             OnRecover();
-    } catch (const PortError&) {
+    } catch (const PortError& error) {
         // Not back yet; the next tick tries again.
+        qCDebug(logSerial) << "reconnecting:" << error.text();
     }
 }
 
