@@ -93,7 +93,7 @@ private:
     void send(std::string_view code);
     void showReceived(const QByteArray& rendering);
     void selectPort(std::int16_t port, std::int16_t otherPort);
-    void selectSpeed(const QByteArray& settings);
+    void selectSpeed(QRadioButton* chosen);
     void setServiceTier(float outerHeight);
 
     static void setEnabled(QTimer* timer, bool enabled);

@@ -102,9 +102,10 @@ void QtSerialPort::Settings(const QByteArray& settings)
     const auto parsed = parseSettings(settings);
     if (!parsed)
         fail(QStringLiteral("invalid settings \"%1\"").arg(QString::fromLatin1(settings)));
-    settings_ = *parsed;
+    // Kept only once the device has them, so that what is kept is what is in force.
     if (port_.isOpen())
-        apply(settings_);
+        apply(*parsed);
+    settings_ = *parsed;
 }
 
 void QtSerialPort::apply(const LineSettings& settings)
