@@ -5,6 +5,7 @@
 // handlers' bodies live in the folder of their area (console/, link/, panel/).
 
 #include "console/ConsoleState.h"
+#include "console/Logging.h"
 #include "console/SerialPort.h"
 #include "panel/ButtonTables.h"
 
@@ -98,7 +99,7 @@ private:
     void send(std::string_view code);
     void showReceived(const QByteArray& rendering);
     void selectPort(std::int16_t port, std::int16_t otherPort);
-    void selectSpeed(const QByteArray& settings);
+    void selectSpeed(QRadioButton* chosen);
     void setServiceTier(float outerHeight);
     void showFaultNotice(const QString& text);
     void closeFaultNotice();
@@ -136,8 +137,9 @@ template <class Handler> void Form1::dispatch(Handler&& handler)
 {
     try {
         handler();
-    } catch (const PortError&) {
-        // The handler ends at the failing operation; nothing else is done about it.
+    } catch (const PortError& error) {
+        // The handler ends at the failing operation; the console goes on.
+        qCDebug(logSerial) << "handler ended by a failed serial operation:" << error.text();
     }
 }
 

@@ -3,11 +3,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QLockFile>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -15,9 +20,12 @@
 namespace qx200 {
 namespace {
 
+// A PID outside pid_t's range names no process; narrowed unchecked, 4294967295 would become
+// kill(-1, 0), which asks about every process.
 bool alive(qint64 pid)
 {
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+    return pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
+           (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 QString programOf(qint64 pid)
@@ -28,20 +36,103 @@ QString programOf(qint64 pid)
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
 }
 
-// A UUCP lock file holds the PID as ten ASCII digits and a newline (or, in older programs, as
-// a binary int); Qt's own lock files start with the PID on the first line too.
-qint64 pidInLockFile(const QByteArray& contents)
+// Lock directories are writable by every user, so a lock file is read with care: no link is
+// followed, a FIFO is not waited on, and no more than this is read.
+constexpr qsizetype MaxLockFileBytes = 512;
+
+struct LockFileContents {
+    QByteArray bytes;
+    QString unreadable; // why the file cannot be read as a lock file; empty when it can
+};
+
+// Nothing when there is no lock file at the path.
+std::optional<LockFileContents> readLockFile(const QString& path)
 {
-    bool ok = false;
-    const qint64 pid = contents.split('\n').value(0).trimmed().toLongLong(&ok);
-    if (ok)
-        return pid;
-    if (contents.size() == int(sizeof(int))) {
-        int binary = 0;
-        std::memcpy(&binary, contents.constData(), sizeof binary);
-        return binary;
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return std::nullopt;
+        return LockFileContents{{},
+                                error == ELOOP ? QStringLiteral("a symbolic link")
+                                               : QString::fromLocal8Bit(std::strerror(error))};
     }
-    return 0;
+    LockFileContents contents;
+    struct stat file {};
+    if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
+        contents.unreadable = QStringLiteral("not a regular file");
+    } else {
+        contents.bytes.resize(MaxLockFileBytes);
+        const ssize_t n = ::read(fd, contents.bytes.data(), size_t(MaxLockFileBytes));
+        if (n < 0)
+            contents.unreadable = QString::fromLocal8Bit(std::strerror(errno));
+        contents.bytes.resize(std::max<qsizetype>(n, 0));
+    }
+    ::close(fd);
+    return contents;
+}
+
+bool isText(QByteArrayView bytes)
+{
+    return std::ranges::all_of(bytes, [](char c) {
+        return (c >= ' ' && c <= '~') || c == '\n' || c == '\r' || c == '\t';
+    });
+}
+
+// Qt's own reader of its lock files, run on an in-memory copy of the bounded contents so that
+// it never opens the untrusted file itself.
+std::optional<LockRecord> readQtLockInfo(QByteArray contents)
+{
+    if (!contents.endsWith('\n'))
+        contents += '\n'; // the reader takes the last character of every line for its newline
+    const int fd = ::memfd_create("lock-file", MFD_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<LockRecord> record;
+    if (::write(fd, contents.constData(), size_t(contents.size())) == contents.size()) {
+        LockRecord info;
+        const QLockFile reader(QStringLiteral("/proc/self/fd/%1").arg(fd));
+        if (reader.getLockInfo(&info.pid, nullptr, &info.program))
+            record = info;
+    }
+    ::close(fd);
+    return record;
+}
+
+// The name of the program a process runs, as Qt names the writer of its lock files: the file
+// name of /proc/PID/exe. Nothing when the process's program cannot be seen (another user's).
+std::optional<QString> programFileOf(qint64 pid)
+{
+    char target[PATH_MAX];
+    const QByteArray exe = "/proc/" + QByteArray::number(pid) + "/exe";
+    const ssize_t n = ::readlink(exe.constData(), target, sizeof target);
+    if (n < 0)
+        return errno == EACCES || errno == EPERM ? std::nullopt : std::optional(QString());
+    QByteArray path(target, n);
+    if (path.endsWith(" (deleted)")) // the program file was replaced while it ran
+        path.chop(int(sizeof " (deleted)") - 1);
+    return QFileInfo(QFile::decodeName(path)).fileName();
+}
+
+// A UUCP lock holds the device while its PID lives; a Qt lock while its PID still runs the
+// program that wrote it (a PID reused by a shell holds nothing). Where the program cannot be
+// seen, the live PID is taken as the holder.
+bool holds(const LockRecord& lock)
+{
+    if (!alive(lock.pid) || lock.pid == ::getpid())
+        return false;
+    if (lock.program.isEmpty())
+        return true;
+    const auto program = programFileOf(lock.pid);
+    return !program || *program == lock.program;
+}
+
+QString unusableLockFileText(const QString& path, const QString& why)
+{
+    return QStringLiteral("unusable lock file %1 (%2): remove it if no other program uses the "
+                          "port")
+        .arg(path, why);
 }
 
 // The process holding a lock on the file (st_dev, st_ino), as /proc/locks lists it:
@@ -85,20 +176,63 @@ std::optional<DeviceHolder> lockHolder(const QString& path)
 
 } // namespace
 
-std::optional<DeviceHolder> lockFileHolder(const QString& devicePath, const QString& lockDir)
+std::optional<LockRecord> parseLockFile(const QByteArray& contents)
+{
+    if (contents.size() == qsizetype(sizeof(int)) && !isText(contents)) {
+        int binary = 0;
+        std::memcpy(&binary, contents.constData(), sizeof binary);
+        return binary > 0 ? std::optional(LockRecord{binary, {}}) : std::nullopt;
+    }
+    return readQtLockInfo(contents);
+}
+
+namespace {
+
+// What the device's lock file in lockDir says: a live holder, a reason it cannot be read as a
+// lock file, or neither (no file, or a stale one).
+struct LockFileReading {
+    QString path;
+    std::optional<DeviceHolder> holder;
+    QString unusable;
+};
+
+LockFileReading readLockFor(const QString& devicePath, const QString& lockDir)
 {
     // "/dev/ttyS0" -> "LCK..ttyS0", "/dev/pts/3" -> "LCK..pts_3"
     QString name = devicePath;
     if (name.startsWith(QStringLiteral("/dev/")))
         name.remove(0, 5);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    QFile lock(lockDir + QStringLiteral("/LCK..") + name);
-    if (!lock.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const qint64 pid = pidInLockFile(lock.read(256));
-    if (!alive(pid) || pid == ::getpid())
-        return std::nullopt;
-    return DeviceHolder{pid, programOf(pid)};
+    LockFileReading reading{lockDir + QStringLiteral("/LCK..") + name, {}, {}};
+
+    const auto contents = readLockFile(reading.path);
+    if (!contents)
+        return reading;
+    if (!contents->unreadable.isEmpty())
+        reading.unusable = contents->unreadable;
+    else if (contents->bytes.isEmpty())
+        reading.unusable = QStringLiteral("empty");
+    else if (const auto lock = parseLockFile(contents->bytes); !lock)
+        reading.unusable = QStringLiteral("no process ID in it");
+    else if (holds(*lock))
+        reading.holder =
+            DeviceHolder{lock->pid, lock->program.isEmpty() ? programOf(lock->pid) : lock->program};
+    return reading;
+}
+
+} // namespace
+
+QString lockFileRefusal(const QString& devicePath, const QString& lockDir)
+{
+    const LockFileReading reading = readLockFor(devicePath, lockDir);
+    if (!reading.unusable.isEmpty())
+        return unusableLockFileText(reading.path, reading.unusable);
+    return reading.holder ? inUseText(*reading.holder) : QString();
+}
+
+std::optional<DeviceHolder> lockFileHolder(const QString& devicePath, const QString& lockDir)
+{
+    return readLockFor(devicePath, lockDir).holder;
 }
 
 std::optional<DeviceHolder> flockHolder(const QString& devicePath)

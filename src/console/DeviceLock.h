@@ -5,15 +5,28 @@
 
 namespace qx200 {
 
-// Who holds a serial device, as far as this machine tells: a classic lock file in the UUCP
-// format ("LCK..ttyS0" holding a live PID) or a flock(2) on the device itself.
+// Who holds a serial device, as far as this machine tells: a lock file ("LCK..ttyS0", in the
+// UUCP format or Qt's) naming a live holder, or a flock(2) on the device itself.
 struct DeviceHolder {
     qint64 pid = 0;  // 0: unknown
     QString program; // from /proc, when readable
 };
 
-// The live owner named by a lock file for the device in lockDir, if any. Stale files (dead
-// PID, unreadable contents) name nobody.
+// What a lock file says: the PID of its writer and, in Qt's format, the writer's program name.
+// UUCP lock files hold the PID alone, as ten ASCII digits and a newline or as a binary int.
+struct LockRecord {
+    qint64 pid = 0;
+    QString program; // empty: a UUCP lock file
+};
+// Nothing when the contents are not a lock file (empty, no PID where it belongs).
+std::optional<LockRecord> parseLockFile(const QByteArray& contents);
+
+// Why the lock file for the device in lockDir keeps the console from opening it: a live holder
+// ("in use by another program (PID 123, minicom)") or a file that cannot be read as a lock file
+// (the text names it, so that the operator can remove it). Empty when the device is free: no
+// lock file, or a stale one (its PID gone or, for Qt's lock files, running another program).
+QString lockFileRefusal(const QString& devicePath, const QString& lockDir);
+// The live holder named by that lock file; nothing for no lock file, a stale or an unusable one.
 std::optional<DeviceHolder> lockFileHolder(const QString& devicePath, const QString& lockDir);
 
 // The live process holding a flock(2) on the device, as /proc/locks tells it.

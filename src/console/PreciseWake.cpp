@@ -1,9 +1,12 @@
 #include "console/PreciseWake.h"
+#include "console/Logging.h"
 
 #include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -13,8 +16,12 @@ PreciseWake::PreciseWake(QTimer& timer)
     : QObject(&timer), timer_(timer),
       alarm_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
 {
-    if (alarm_ < 0)
-        return; // no kernel timer: the QTimer keeps Qt's own millisecond timing
+    if (alarm_ < 0) {
+        // No kernel timer: the QTimer keeps Qt's own millisecond timing.
+        const int error = errno;
+        qCDebug(logPanel) << timer.objectName() << "has no kernel timer:" << std::strerror(error);
+        return;
+    }
     alarmNotifier_ = new QSocketNotifier(alarm_, QSocketNotifier::Read, this);
     connect(alarmNotifier_, &QSocketNotifier::activated, this, [this] {
         std::uint64_t expirations = 0;

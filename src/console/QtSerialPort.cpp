@@ -1,4 +1,5 @@
 #include "console/QtSerialPort.h"
+#include "console/Logging.h"
 
 #include "console/DeviceResolution.h"
 
@@ -101,9 +102,10 @@ void QtSerialPort::Settings(const QByteArray& settings)
     const auto parsed = parseSettings(settings);
     if (!parsed)
         fail(QStringLiteral("invalid settings \"%1\"").arg(QString::fromLatin1(settings)));
-    settings_ = *parsed;
+    // Kept only once the device has them, so that what is kept is what is in force.
     if (port_.isOpen())
-        apply(settings_);
+        apply(*parsed);
+    settings_ = *parsed;
 }
 
 void QtSerialPort::apply(const LineSettings& settings)
@@ -138,8 +140,8 @@ void QtSerialPort::openDevice()
     // A link (by-id name, simulator) is opened and locked under its real device.
     const QString device = configured.canonicalFilePath();
     for (const QString& dir : lockDirectories) {
-        if (const auto holder = lockFileHolder(device, dir))
-            fail(inUseText(*holder));
+        if (const QString refused = lockFileRefusal(device, dir); !refused.isEmpty())
+            fail(refused);
     }
     if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
         fail(QString::fromLocal8Bit(std::strerror(EACCES)) +
@@ -174,8 +176,11 @@ void QtSerialPort::closeDevice()
 // QSerialPort reports the same error over and over, tell the operator once, and keep trying.
 void QtSerialPort::deviceFailed(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) {
+        if (error != QSerialPort::NoError)
+            qCDebug(logSerial) << name() << "reported" << error << port_.errorString();
         return;
+    }
     if (!port_.isOpen() || reconnect_.isActive())
         return;
     const QString text = name() + QStringLiteral(": device disconnected");
@@ -209,8 +214,9 @@ void QtSerialPort::reconnect()
         reconnect_.stop();
         if (OnRecover)
             OnRecover();
-    } catch (const PortError&) {
+    } catch (const PortError& error) {
         // Not back yet; the next tick tries again.
+        qCDebug(logSerial) << "reconnecting:" << error.text();
     }
 }
 

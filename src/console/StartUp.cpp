@@ -24,10 +24,11 @@ void Form1::Form_Load()
         comm_.Settings(S.CommSettings);
         comm_.PortOpen(true);
     } catch (const PortError& failure) {
-        // Start-up goes on with the port closed, so the window opens either way.
-        messageBox(failure.text());
+        // The "COM1" selection below tries once more and tells the operator if that fails too;
+        // the window opens either way.
+        qCDebug(logSerial) << "start-up:" << failure.text();
     }
-    Option1->setChecked(true); // raises Option1_Click, which reopens the port
+    Option1->setChecked(true); // raises Option1_Click, which (re)opens the port
 }
 
 } // namespace qx200

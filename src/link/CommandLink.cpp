@@ -21,6 +21,8 @@ void Form1::Hyouji(const QByteArray& text, std::uint8_t mode)
     if (mode == 1) {
         if (comm_.PortOpen()) // on a closed port the line is still traced and awaited
             comm_.Output(text);
+        else
+            qCDebug(logLink) << "port closed, line not sent:" << text;
         Label11->setText(QString::fromLatin1(renderVisible(text)));
         enableTimer(Timer2, true);
         S.RxPending = 1;

@@ -61,7 +61,8 @@ void Form1::Command16_Click()
     try {
         if (comm_.PortOpen())
             comm_.PortOpen(false);
-    } catch (const PortError&) {
+    } catch (const PortError& error) {
+        qCDebug(logPanel) << "END: closing the port failed:" << error.text();
     }
     for (QTimer* timer : {Timer1, Timer2, Timer3, Timer4, Timer5})
         timer->stop();

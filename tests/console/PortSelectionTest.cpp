@@ -11,11 +11,15 @@ namespace {
 class PortSelection : public FormFixture {
 protected:
     // Opens the port panel with "COM", then clicks the option's round mark.
-    void choose(QRadioButton* option)
+    void clickOption(QRadioButton* option)
     {
         click("Command33");
         ASSERT_FALSE(form->Frame8->isHidden());
         QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+    }
+    void choose(QRadioButton* option)
+    {
+        clickOption(option);
         ASSERT_TRUE(option->isChecked()) << qPrintable(option->objectName());
     }
 };
@@ -45,13 +49,16 @@ TEST_F(PortSelection, SpeedChangesTheOpenPortAndTheNextOpeningUsesIt)
     EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(PortSelection, WhileClosedOnlyTheNumberChanges)
+// A closed port (after a failed start-up or choice) is opened on the chosen number.
+TEST_F(PortSelection, WhileClosedChoosingAPortOpensIt)
 {
     port.open = false;
     choose(form->Option2);
     EXPECT_EQ(port.commPort, 2);
-    EXPECT_FALSE(port.open);
-    EXPECT_EQ(port.openings, 2);
+    EXPECT_TRUE(port.open);
+    ASSERT_EQ(port.openedWith.size(), 3u);
+    EXPECT_EQ(port.openedWith.back().port, 2);
+    EXPECT_EQ(port.openedWith.back().settings, "19200,N,8,1");
     EXPECT_TRUE(form->Frame8->isHidden());
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -86,6 +93,14 @@ const PortFailure PortFailures[] = {
      "COM2: busy",
      {1},
      false},
+    {"ClosedAndComTwoMissing",
+     [](FakeSerialPort& p) {
+         p.open = false;
+         p.missingPorts[2] = "COM2 (/dev/ttyS1): No such file or directory";
+     },
+     "COM2 (/dev/ttyS1): No such file or directory",
+     {2, 1},
+     false},
     {"CloseAndNumberFail",
      [](FakeSerialPort& p) {
          p.failNext(FakeSerialPort::Op::Close, "COM1: close failed");
@@ -118,16 +133,37 @@ TEST_P(PortSelectionFailure, ReportsAndFallsBackToTheOtherPort)
 INSTANTIATE_TEST_SUITE_P(Failures, PortSelectionFailure, ::testing::ValuesIn(PortFailures),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(PortSelection, AfterAFailureNoSelectionReopensThePort)
+TEST_F(PortSelection, AfterAFailedChoiceChoosingTheOtherPortOpensIt)
 {
     port.missingPorts[2] = "COM2 (/dev/ttyS1): No such file or directory";
     choose(form->Option2);
+    ASSERT_FALSE(port.open);
     choose(form->Option1);
     EXPECT_EQ(port.commPort, 1);
-    EXPECT_FALSE(port.open);
-    EXPECT_EQ(port.openings, 2);
+    EXPECT_TRUE(port.open);
+    EXPECT_EQ(port.openings, 3);
     EXPECT_EQ(messages.size(), 1);
     EXPECT_TRUE(form->Frame8->isHidden());
+}
+
+// A speed the port refuses is reported like a port failure; the settings in force stay, and
+// so does the option that shows them, so the refused speed can be chosen again.
+TEST_F(PortSelection, ARefusedSpeedIsReportedAndTheSpeedInForceStays)
+{
+    port.failNext(FakeSerialPort::Op::Settings, "COM1 (fake1): cannot set 9600 baud");
+    clickOption(form->Option10);
+    EXPECT_EQ(messages, QStringList{"COM1 (fake1): cannot set 9600 baud"});
+    EXPECT_EQ(state().CommSettings, "19200,N,8,1");
+    EXPECT_EQ(port.settings, "19200,N,8,1");
+    EXPECT_TRUE(form->Option9->isChecked());
+    EXPECT_FALSE(form->Option10->isChecked());
+    EXPECT_FALSE(form->Frame8->isHidden());
+
+    choose(form->Option10);
+    EXPECT_EQ(state().CommSettings, "9600,N,8,1");
+    EXPECT_EQ(port.settings, "9600,N,8,1");
+    EXPECT_TRUE(form->Frame8->isHidden());
+    EXPECT_EQ(messages.size(), 1);
 }
 
 } // namespace

@@ -99,7 +99,8 @@ TEST_P(Centring, CentresTheFullHeightWindowThenShortensIt)
 INSTANTIATE_TEST_SUITE_P(Screens, Centring, ::testing::ValuesIn(Screens),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// COM1 cannot be opened: the operator is told, and the console comes up with the port closed.
+// COM1 cannot be opened: the operator is told once, and the console comes up with the port
+// closed; the "COM1" selection's failure sets the other port number, as any failed choice does.
 class StartUpWithoutComOne : public FormFixture {
 protected:
     void SetUp() override
@@ -110,17 +111,32 @@ protected:
     const QString Failure = QStringLiteral("COM1 (/dev/ttyS0): No such file or directory");
 };
 
-TEST_F(StartUpWithoutComOne, ReportsTheFailureAndComesUpClosedOnComOne)
+TEST_F(StartUpWithoutComOne, ReportsTheFailureOnceAndComesUpClosed)
 {
     EXPECT_EQ(messages, QStringList{Failure});
     EXPECT_FALSE(port.open);
     EXPECT_EQ(port.openings, 0);
-    EXPECT_EQ(port.commPort, 1);
+    EXPECT_EQ(port.commPort, 2);
     EXPECT_TRUE(form->Option1->isChecked());
     EXPECT_TRUE(form->Frame8->isHidden());
     EXPECT_EQ(form->outerHeight(), 5350.0f);
     form->show();
     EXPECT_TRUE(form->isVisible());
+}
+
+// The adapter plugged in after start-up: choosing a port opens it.
+TEST_F(StartUpWithoutComOne, APortPluggedInLaterOpensWhenChosen)
+{
+    port.missingPorts.clear();
+    for (QRadioButton* option : {form->Option2, form->Option1}) {
+        click("Command33");
+        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+        EXPECT_TRUE(port.open) << qPrintable(option->objectName());
+    }
+    ASSERT_EQ(port.openedWith.size(), 2u);
+    EXPECT_EQ(port.openedWith[0].port, 2);
+    EXPECT_EQ(port.openedWith[1].port, 1);
+    EXPECT_EQ(messages.size(), 1);
 }
 
 } // namespace

@@ -1,0 +1,50 @@
+#include "console/QtSerialPort.h"
+#include "support/PseudoTerminal.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <termios.h>
+
+namespace qx200 {
+namespace {
+
+using testing::PseudoTerminal;
+
+bool eventually(const std::function<bool()>& condition)
+{
+    QDeadlineTimer deadline(15000);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+// Settings the device refuses are not kept: the device comes back with the ones in force.
+TEST(QtSerialPortSettings, RefusedSettingsAreNotKeptForTheNextOpening)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("COM1"));
+    auto pty = std::make_unique<PseudoTerminal>(link);
+    qputenv("QX200_COM1", link.toLocal8Bit());
+    QtSerialPort port;
+    port.CommPort(1);
+    port.Settings("19200,N,8,1");
+    port.PortOpen(true);
+
+    pty->hangUp(); // the device refuses every setting from now on
+    EXPECT_THROW(port.Settings("9600,N,8,1"), PortError);
+
+    ASSERT_TRUE(eventually([&] { return port.deviceLost(); }));
+    pty = std::make_unique<PseudoTerminal>(link); // plugged in again
+    ASSERT_TRUE(eventually([&] { return !port.deviceLost(); }));
+    const termios attributes = pty->slaveAttributes();
+    EXPECT_EQ(cfgetospeed(&attributes), speed_t(B19200));
+    port.PortOpen(false);
+    qunsetenv("QX200_COM1");
+}
+
+} // namespace
+} // namespace qx200
