@@ -193,6 +193,7 @@ void Poller::endRound()
     readings_ = gathered_;
     up_ = answered_;
     lastRoundTime_ = std::chrono::milliseconds(roundClock_.elapsed());
+    ++roundsDone_;
     if (onRoundEnd)
         onRoundEnd();
     if (roundDue_) {

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,6 +74,7 @@ public:
     const QString& fault() const { return fault_; }
     bool roundRunning() const { return running_; }
     std::chrono::milliseconds lastRoundTime() const { return lastRoundTime_; }
+    std::uint64_t roundsDone() const { return roundsDone_; }
 
     // The timers, for tests that drive the ticks themselves.
     const QTimer& roundTimer() const { return roundTimer_; }
@@ -125,6 +127,7 @@ private:
     std::optional<QDateTime> lastReply_;
     QString fault_;
     std::chrono::milliseconds lastRoundTime_{0};
+    std::uint64_t roundsDone_ = 0;
 };
 
 } // namespace qx200
