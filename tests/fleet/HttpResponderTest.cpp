@@ -1,8 +1,6 @@
 #include "fleet/HttpResponder.h"
-#include "support/EventLoop.h"
+#include "support/HttpExchange.h"
 
-#include <QDeadlineTimer>
-#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace qx200 {
@@ -38,20 +36,6 @@ INSTANTIATE_TEST_SUITE_P(
                       HeadCase{"ExtraBlank", "GET  / HTTP/1.1", std::nullopt}),
     [](const ::testing::TestParamInfo<HeadCase>& testCase) { return testCase.param.name; });
 
-// Sends the bytes to the responder and collects the answer until the responder closes.
-QByteArray exchange(quint16 port, const QByteArray& request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    QByteArray answer;
-    QObject::connect(&socket, &QTcpSocket::connected, [&] { socket.write(request); });
-    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { answer += socket.readAll(); });
-    QDeadlineTimer deadline(10000);
-    while (socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired())
-        testing::runFor(5);
-    return answer + socket.readAll();
-}
-
 struct Exchange {
     const char* name;
     QByteArray request;
@@ -67,7 +51,7 @@ TEST_P(Exchanges, AnswerAndClose)
         return HttpResponse{200, "text/plain", "path " + path};
     });
     ASSERT_TRUE(responder.listen(QHostAddress::LocalHost, 0));
-    const QByteArray answer = exchange(responder.port(), GetParam().request);
+    const QByteArray answer = testing::httpExchange(responder.port(), GetParam().request);
     EXPECT_TRUE(answer.startsWith(GetParam().statusLine + "\r\n")) << answer.toStdString();
     EXPECT_TRUE(answer.contains("\r\nConnection: close\r\n"));
     const QByteArray body = answer.mid(answer.indexOf("\r\n\r\n") + 4);
