@@ -42,9 +42,12 @@ Poller::Poller(ProjectorConfig config, std::unique_ptr<SerialPort> port, PollTim
     roundTimer_.setTimerType(Qt::PreciseTimer);
     roundTimer_.setInterval(config_.interval);
     connect(&roundTimer_, &QTimer::timeout, this, &Poller::roundTick);
+    // Precise: a coarse timer may end a reply window up to 5 % early.
+    replyTimer_.setTimerType(Qt::PreciseTimer);
     replyTimer_.setSingleShot(true);
     replyTimer_.setInterval(timing_.replyWindow);
     connect(&replyTimer_, &QTimer::timeout, this, &Poller::replyWindowTick);
+    paceTimer_.setTimerType(Qt::PreciseTimer);
     paceTimer_.setSingleShot(true);
     paceTimer_.setInterval(timing_.pace);
     connect(&paceTimer_, &QTimer::timeout, this, &Poller::paceTick);

@@ -95,6 +95,8 @@ TEST(Poller, SendsOneQueryAtATimeWithAPauseBetween)
     EXPECT_EQ(rig.port->writes, QByteArrayList{"CR0\r"});
     EXPECT_TRUE(rig.poller->replyTimer().isActive());
     EXPECT_EQ(rig.poller->replyTimer().interval(), 1000);
+    // A coarse timer could close the window up to 5 % early.
+    EXPECT_EQ(rig.poller->replyTimer().timerType(), Qt::PreciseTimer);
 
     rig.port->receive("8");
     EXPECT_EQ(rig.port->writes.size(), 1); // the reply has not ended
