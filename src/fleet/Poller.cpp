@@ -34,7 +34,7 @@ Poller::Poller(ProjectorConfig config, std::unique_ptr<SerialPort> port, PollTim
     : QObject(parent), config_(std::move(config)), port_(std::move(port)), timing_(timing)
 {
     port_->CommPort(1);
-    port_->Settings(lineSettingsFor(config_.speed).value_or(QByteArray("19200,N,8,1")));
+    port_->Settings(lineSettingsFor(config_.speed).value()); // speeds are checked when read
     port_->OnComm = [this] { received(); };
     port_->OnFault = [this](const QString& text) { deviceLost(text); };
     port_->OnRecover = [this] { deviceBack(); };
