@@ -194,7 +194,7 @@ void Poller::endRound()
     replyTimer_.stop();
     paceTimer_.stop();
     readings_ = gathered_;
-    up_ = answered_;
+    setUp(answered_);
     lastRoundTime_ = std::chrono::milliseconds(roundClock_.elapsed());
     ++roundsDone_;
     if (onRoundEnd)
@@ -214,7 +214,7 @@ void Poller::deviceLost(const QString& text)
     gathered_ = {};
     answered_ = false;
     readings_ = {};
-    up_ = false;
+    setUp(false);
     if (running_) {
         report(PollError::DeviceLost);
         endRound();
@@ -225,6 +225,16 @@ void Poller::deviceBack()
 {
     lost_ = false;
     fault_.clear();
+}
+
+void Poller::setUp(bool up)
+{
+    if (upKnown_ && up == up_)
+        return;
+    upKnown_ = true;
+    up_ = up;
+    if (onUpChange)
+        onUpChange(up);
 }
 
 void Poller::report(PollError error)

@@ -48,6 +48,7 @@ struct Rig {
         poller->onRoundEnd = [this] { ++rounds; };
         poller->onLateRound = [this] { ++late; };
         poller->onReplyTime = [this](auto) { ++replies; };
+        poller->onUpChange = [this](bool up) { upChanges.push_back(up); };
     }
 
     QByteArray lastWrite() const
@@ -75,6 +76,7 @@ struct Rig {
     int rounds = 0;
     int late = 0;
     int replies = 0;
+    std::vector<bool> upChanges;
 };
 
 TEST(Poller, OpensThePortAtTheConfiguredSpeed)
@@ -194,6 +196,10 @@ TEST(Poller, ARoundWithoutAnswersDropsTheLastReadings)
     EXPECT_FALSE(rig.poller->up());
     EXPECT_EQ(rig.poller->readings(), Readings{});
     EXPECT_TRUE(rig.poller->lastReply().has_value()); // when it last answered stays known
+
+    rig.poller->roundTick();
+    rig.healthyRound();
+    EXPECT_EQ(rig.upChanges, (std::vector<bool>{true, false, true}));
 }
 
 TEST(Poller, ALostDeviceDropsItsReadingsAtOnceUntilItIsBack)
@@ -209,6 +215,7 @@ TEST(Poller, ALostDeviceDropsItsReadingsAtOnceUntilItIsBack)
     EXPECT_EQ(rig.poller->readings(), Readings{});
     EXPECT_FALSE(rig.poller->roundRunning());
     EXPECT_EQ(rig.poller->fault(), "COM1 (fake1): device disconnected");
+    EXPECT_EQ(rig.upChanges, (std::vector<bool>{true, false}));
 
     const qsizetype writes = rig.port->writes.size();
     rig.poller->roundTick();
@@ -228,6 +235,7 @@ TEST(Poller, AMissingDeviceIsTriedAgainEveryRound)
     Rig rig;
     rig.port->missingPorts[1] = "COM1 (fake1): No such file or directory";
     rig.poller->start();
+    EXPECT_EQ(rig.upChanges, std::vector<bool>{false});
     EXPECT_EQ(rig.errors, std::vector<PollError>{PollError::DeviceLost});
     EXPECT_EQ(rig.poller->fault(), "COM1 (fake1): No such file or directory");
     EXPECT_FALSE(rig.poller->roundRunning());
