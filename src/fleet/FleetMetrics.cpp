@@ -4,7 +4,7 @@
 
 #include <prometheus/text_serializer.h>
 
-#include <algorithm>
+#include <array>
 #include <map>
 #include <sstream>
 
@@ -118,23 +118,22 @@ void publishReadings(Gauges& g, const Labels& base, const Readings& r)
 } // namespace
 
 FleetMetrics::FleetMetrics()
-    : counts_(std::make_shared<prometheus::Registry>()),
-      errors_(prometheus::BuildCounter()
+    : errors_(prometheus::BuildCounter()
                   .Name("qx200_poll_errors_total")
                   .Help("Queries that failed, by reason (timeout, garbled, device_lost)")
-                  .Register(*counts_)),
+                  .Register(counts_)),
       rounds_(prometheus::BuildCounter()
                   .Name("qx200_poll_rounds_total")
                   .Help("Poll rounds finished")
-                  .Register(*counts_)),
+                  .Register(counts_)),
       lateRounds_(prometheus::BuildCounter()
                       .Name("qx200_poll_rounds_late_total")
                       .Help("Poll rounds that fell due while the last one still ran")
-                      .Register(*counts_)),
+                      .Register(counts_)),
       replyDuration_(prometheus::BuildHistogram()
                          .Name("qx200_reply_duration_seconds")
                          .Help("Time from sending a query to the end of its reply")
-                         .Register(*counts_))
+                         .Register(counts_))
 {
 }
 
@@ -172,7 +171,7 @@ std::string FleetMetrics::exposition() const
                        std::chrono::duration<double>(poller->lastRoundTime()).count());
     }
     std::vector<prometheus::MetricFamily> families = gauges.take();
-    for (prometheus::MetricFamily& family : counts_->Collect())
+    for (prometheus::MetricFamily& family : counts_.Collect())
         families.push_back(std::move(family));
     std::ostringstream text;
     prometheus::TextSerializer().Serialize(text, families);
