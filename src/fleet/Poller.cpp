@@ -152,6 +152,7 @@ void Poller::finishQuery(const QByteArray& reply)
         gathered_.store(reading->value);
         answered_ = true;
         lastReply_ = QDateTime::currentDateTimeUtc();
+        fault_.clear(); // whatever failed before, the line works now
     } else {
         report(PollError::Garbled);
     }

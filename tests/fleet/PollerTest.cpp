@@ -256,6 +256,11 @@ TEST(Poller, AFailedWriteCountsAsALostDevice)
     EXPECT_EQ(rig.errors, std::vector<PollError>{PollError::DeviceLost});
     EXPECT_EQ(rig.poller->fault(), "COM1 (fake1): Input/output error");
     EXPECT_FALSE(rig.poller->roundRunning());
+
+    rig.poller->roundTick();
+    rig.healthyRound();
+    EXPECT_TRUE(rig.poller->up());
+    EXPECT_TRUE(rig.poller->fault().isEmpty());
 }
 
 TEST(Poller, ARoundDueWhileOneRunsFollowsItAtOnce)
