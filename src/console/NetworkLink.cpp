@@ -44,9 +44,13 @@ NetworkLink::NetworkLink(const QString& host, quint16 port, bool telnet) : host_
     connect(&socket_, &QTcpSocket::connected, this, &NetworkLink::connected);
     connect(&socket_, &QTcpSocket::readyRead, this, &NetworkLink::arrived);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkLink::socketFailed);
+    // Told only after a refused write: the socket also reports bytes written from inside
+    // write() itself.
     connect(&socket_, &QTcpSocket::bytesWritten, this, [this] {
-        if (socket_.bytesToWrite() == 0)
+        if (refused_ && socket_.bytesToWrite() == 0) {
+            refused_ = false;
             emit writable();
+        }
     });
 }
 
@@ -62,6 +66,7 @@ void NetworkLink::open(const LineSettings& settings)
 void NetworkLink::close()
 {
     connectTimeout_.stop();
+    refused_ = false;
     const QSignalBlocker quiet(socket_); // a closing asked for is no failure
     socket_.abort();
 }
@@ -104,8 +109,10 @@ void NetworkLink::send(const QByteArray& bytes)
 // not reading and the link takes nothing more, so that the console's queue decides what waits.
 qint64 NetworkLink::write(QByteArrayView bytes)
 {
-    if (socket_.state() != QAbstractSocket::ConnectedState || socket_.bytesToWrite() > 0)
+    if (socket_.state() != QAbstractSocket::ConnectedState || socket_.bytesToWrite() > 0) {
+        refused_ = true;
         return 0;
+    }
     send(telnet_ ? TelnetCodec::escape(bytes) : bytes.toByteArray());
     return bytes.size();
 }

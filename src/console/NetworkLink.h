@@ -39,6 +39,7 @@ private:
     quint16 port_;
     std::optional<TelnetCodec> telnet_;
     bool settingsSent_ = false;
+    bool refused_ = false; // a write was refused: writable() is owed
     LineSettings settings_;
     QTcpSocket socket_;
     QTimer connectTimeout_;
