@@ -8,8 +8,11 @@
 #include <QCryptographicHash>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -184,6 +187,91 @@ TEST_F(OverRfc2217, CarriesEveryByteValueUnchangedBothWays)
     }
     EXPECT_EQ(QCryptographicHash::hash(received, QCryptographicHash::Sha256), expected)
         << received.size() << " bytes arrived";
+}
+
+// A local address that takes no connection: a listening socket that is never accepted, whose
+// backlog is already full, so that the console's connection attempt hears nothing.
+class Blackhole {
+public:
+    Blackhole()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("no listening socket");
+        port_ = ntohs(address.sin_port);
+        for (int& filler : fillers_) {
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    ~Blackhole()
+    {
+        for (const int filler : fillers_)
+            ::close(filler);
+        ::close(listener_);
+    }
+    Blackhole(const Blackhole&) = delete;
+    Blackhole& operator=(const Blackhole&) = delete;
+
+    quint16 port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int fillers_[4] = {};
+    quint16 port_ = 0;
+};
+
+class AgainstABlackhole : public EndToEnd {};
+
+TEST_F(AgainstABlackhole, ConnectingNeverHoldsTheWindow)
+{
+    Blackhole hole;
+    const QString device = QStringLiteral("tcp:127.0.0.1:%1").arg(hole.port());
+    ASSERT_NO_FATAL_FAILURE(startConsole(device));
+    QStringList faults;
+    const auto onFault = port->OnFault;
+    port->OnFault = [&](const QString& text) {
+        faults << text;
+        onFault(text);
+    };
+
+    // Choosing COM1 again reopens the port: it starts a new attempt and returns at once.
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(form->Option1, Qt::LeftButton);
+    EXPECT_LT(clock.elapsed(), 50);
+    EXPECT_TRUE(port->PortOpen());
+
+    // Clicks on other buttons while it connects: each handled within 50 ms of being due.
+    const LoopLatency latency;
+    qint64 slowestClickMs = 0;
+    QTimer clicker;
+    clicker.setInterval(20);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        QElapsedTimer handling;
+        handling.start();
+        click("Command34"); // the data view on and off
+        slowestClickMs = std::max(slowestClickMs, handling.elapsed());
+    });
+    clicker.start();
+    runFor(2000);
+    clicker.stop();
+    EXPECT_TRUE(port->deviceLost()) << "the blackhole answered";
+    EXPECT_LT(latency.worstMs(), 50);
+    EXPECT_LT(slowestClickMs, 50);
+
+    // The time box ends the attempt and says so once.
+    EXPECT_TRUE(waitUntil([&] { return !faults.isEmpty(); }));
+    ASSERT_EQ(faults.size(), 1);
+    EXPECT_TRUE(
+        faults.front().startsWith(QStringLiteral("COM1 (%1): no answer within").arg(device)))
+        << faults.front().toStdString();
 }
 
 } // namespace
