@@ -1,8 +1,25 @@
 #include "console/QtSerialPort.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qx200 {
+namespace {
+
+// The first line of what a server said before hanging up, printable characters only.
+QString serverSaid(const QByteArray& bytes)
+{
+    constexpr qsizetype MaxLength = 120;
+    QString text;
+    for (const char c : bytes) {
+        if (c == '\r' || c == '\n' || text.size() == MaxLength)
+            break;
+        text += (c >= ' ' && c <= '~') ? QChar::fromLatin1(c) : QChar(u'?');
+    }
+    return text.trimmed();
+}
+
+} // namespace
 
 QString devicePathFor(std::int16_t port)
 {
@@ -15,6 +32,9 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent)
 {
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &QtSerialPort::retry);
+    settle_.setSingleShot(true);
+    settle_.setInterval(SettleMs);
+    connect(&settle_, &QTimer::timeout, this, &QtSerialPort::settled);
 }
 
 QtSerialPort::~QtSerialPort()
@@ -63,6 +83,8 @@ void QtSerialPort::PortOpen(bool open)
 {
     if (!open) {
         retry_.stop();
+        settle_.stop();
+        held_ = false;
         if (link_)
             link_->close();
         queue_.clear();
@@ -79,14 +101,10 @@ void QtSerialPort::PortOpen(bool open)
         throw PortError(QStringLiteral("COM%1: %2").arg(commPort_).arg(malformed));
 
     link_ = makeLink(*address, lockDirectories);
-    connect(link_.get(), &DeviceLink::up, this, &QtSerialPort::linkUp);
+    connect(link_.get(), &DeviceLink::up, &settle_, qOverload<>(&QTimer::start));
     connect(link_.get(), &DeviceLink::failed, this, &QtSerialPort::linkFailed);
     connect(link_.get(), &DeviceLink::writable, this, &QtSerialPort::drain);
-    connect(link_.get(), &DeviceLink::readyRead, this, [this] {
-        event_ = ReceiveEvent;
-        if (OnComm)
-            OnComm();
-    });
+    connect(link_.get(), &DeviceLink::readyRead, this, &QtSerialPort::arrived);
     backoffMs_ = ReconnectMs;
     if (link_->immediate()) {
         try {
@@ -99,6 +117,26 @@ void QtSerialPort::PortOpen(bool open)
         link_->open(settings_);
     }
     open_ = true;
+}
+
+void QtSerialPort::arrived()
+{
+    if (!up_) {
+        held_ = true; // a connection on trial: handed over once it has settled
+        return;
+    }
+    event_ = ReceiveEvent;
+    if (OnComm)
+        OnComm();
+}
+
+// A serial server accepts a connection even when its device cannot be opened, says so and
+// hangs up. A connection that has lasted a while is taken as the device being back.
+void QtSerialPort::settled()
+{
+    linkUp();
+    if (std::exchange(held_, false))
+        arrived();
 }
 
 void QtSerialPort::linkUp()
@@ -115,13 +153,19 @@ void QtSerialPort::linkFailed(const QString& reason)
 {
     if (!open_)
         return;
-    up_ = false;
+    const bool wasUp = std::exchange(up_, false);
+    settle_.stop();
+    held_ = false;
+    const QString said = wasUp ? QString() : serverSaid(link_->readAll());
     queue_.clear(); // stale lines are not sent to a device that comes back
     queue_.takeDropped();
     QMetaObject::invokeMethod(link_.get(), &DeviceLink::close, Qt::QueuedConnection);
     if (notice_ != Notice::Lost) {
         notice_ = Notice::Lost;
-        tell(name() + ": " + reason);
+        tell(name() + ": " +
+             (said.isEmpty()
+                  ? reason
+                  : QStringLiteral("the serial server refused the connection: %1").arg(said)));
     }
     scheduleRetry();
 }

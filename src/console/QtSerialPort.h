@@ -25,7 +25,9 @@ QString devicePathFor(std::int16_t port);
 // same device is reached again with the same settings as soon as it is back (every 300 ms for a
 // local tty, with a backoff up to 5 s for a server), then OnRecover. Opening a network device
 // only checks its address and starts connecting; a first connection that fails is told and
-// retried the same way.
+// retried the same way. A new connection counts once it has lasted half a second: a server
+// that cannot open its device accepts, says why, and hangs up, and that is one failure, told
+// with what the server said, not a device coming and going.
 //
 // Lines go out through a bounded queue of whole lines. A device that stops reading is not a
 // lost one: lines that do not fit are dropped whole and counted, OnFault says how many, and
@@ -36,6 +38,8 @@ class QtSerialPort final : public QObject, public SerialPort {
 public:
     static constexpr int ReconnectMs = 300;
     static constexpr int MaxBackoffMs = 5000;
+    // How long a new network connection must last before the device counts as back.
+    static constexpr int SettleMs = 500;
 
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
@@ -66,6 +70,8 @@ private:
 
     [[noreturn]] void fail(const QString& what) const;
     QString name() const; // "COM1 (/dev/ttyS0)"
+    void arrived();
+    void settled();
     void linkUp();
     void linkFailed(const QString& reason);
     void retry();
@@ -79,6 +85,7 @@ private:
     std::unique_ptr<DeviceLink> link_;
     OutputQueue queue_;
     QTimer retry_;
+    QTimer settle_;
     int backoffMs_ = ReconnectMs;
     std::int16_t commPort_ = 1;
     LineSettings settings_;
@@ -87,6 +94,7 @@ private:
     bool up_ = false;
     Notice notice_ = Notice::None;
     bool droppedToTell_ = false;
+    bool held_ = false; // bytes arrived while a connection was on trial
 };
 
 } // namespace qx200

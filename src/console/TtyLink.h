@@ -23,7 +23,7 @@ public:
     void close() override;
     void apply(const LineSettings& settings) override;
     qint64 write(QByteArrayView bytes) override;
-    QByteArray readAll() override { return port_.readAll(); }
+    QByteArray readAll() override { return port_.isOpen() ? port_.readAll() : QByteArray(); }
 
 private:
     void portFailed(QSerialPort::SerialPortError error);

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace qx200 {
@@ -59,7 +60,49 @@ TEST(QtSerialPortNetwork, TellsARefusedConnectionOnceAndKeepsTrying)
     int recoveries = 0;
     port.OnRecover = [&] { ++recoveries; };
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, QStringView(device).mid(14).toUShort()));
-    runFor(QtSerialPort::MaxBackoffMs + 500);
+    runFor(QtSerialPort::MaxBackoffMs + QtSerialPort::SettleMs + 1000);
+    EXPECT_FALSE(port.deviceLost());
+    EXPECT_EQ(recoveries, 1);
+    EXPECT_EQ(faults.size(), 1);
+    port.PortOpen(false);
+}
+
+// A server that accepts, says it cannot open its device and hangs up, at every attempt: one
+// failure, told with what the server said, and none of its words taken for the device's.
+TEST(QtSerialPortNetwork, TellsOnceWhatAServerThatHangsUpSaid)
+{
+    QTcpServer server;
+    bool refusing = true;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* client = server.nextPendingConnection()) {
+            if (!refusing)
+                continue;
+            client->write("Device open failure: Value or file not found\r\n");
+            client->disconnectFromHost();
+        }
+    });
+    const QString device = QStringLiteral("tcp:127.0.0.1:%1").arg(server.serverPort());
+    QtSerialPort port;
+    port.deviceFor = [&](std::int16_t) { return device; };
+    QStringList faults;
+    int recoveries = 0;
+    QByteArray received;
+    port.OnFault = [&](const QString& text) { faults << text; };
+    port.OnRecover = [&] { ++recoveries; };
+    port.OnComm = [&] { received += port.Input(); };
+    port.PortOpen(true);
+
+    runFor(4000);
+    ASSERT_EQ(faults.size(), 1) << faults.join('\n').toStdString();
+    EXPECT_EQ(faults.front(), QStringLiteral("COM1 (%1): the serial server refused the connection: "
+                                             "Device open failure: Value or file not found")
+                                  .arg(device));
+    EXPECT_EQ(recoveries, 0);
+    EXPECT_TRUE(received.isEmpty()) << received.toStdString();
+
+    refusing = false; // its device is back
+    runFor(QtSerialPort::MaxBackoffMs + QtSerialPort::SettleMs + 1000);
     EXPECT_FALSE(port.deviceLost());
     EXPECT_EQ(recoveries, 1);
     EXPECT_EQ(faults.size(), 1);
