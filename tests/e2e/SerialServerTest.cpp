@@ -106,6 +106,25 @@ TEST_P(OverSerialServer, ComesBackEachTimeTheServerIsRestarted)
     EXPECT_EQ(ask("Command44"), " Stand by");
 }
 
+// The device behind the server goes away (the simulator stops: an adapter pulled at the server)
+// and comes back: told once, though the server accepts and hangs up at every attempt meanwhile.
+TEST_P(OverSerialServer, ComesBackWhenTheServersDeviceReturns)
+{
+    ASSERT_NO_FATAL_FAILURE(startBehindServer());
+    int recoveries = 0;
+    port->OnRecover = [&] { ++recoveries; };
+    simulator->stop();
+    ASSERT_TRUE(waitUntil([this] { return !faults.isEmpty(); }));
+    runFor(4000); // several attempts, each accepted and hung up by the server
+    EXPECT_EQ(faults.size(), 1) << faults.join('\n').toStdString();
+    EXPECT_EQ(recoveries, 0);
+
+    simulator->start({});
+    ASSERT_TRUE(waitUntil([&] { return recoveries == 1; }));
+    EXPECT_EQ(faults.size(), 1) << faults.join('\n').toStdString();
+    EXPECT_EQ(ask("Command44"), " Stand by");
+}
+
 INSTANTIATE_TEST_SUITE_P(EndToEnd, OverSerialServer,
                          ::testing::Values(Protocol::Raw, Protocol::Rfc2217), protocolName);
 
