@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <ostream>
 #include <stdexcept>
 
 namespace qx200::testing {
@@ -117,5 +118,10 @@ private:
     quint16 port_;
     QProcess process_;
 };
+
+inline void PrintTo(SerialServer::Protocol protocol, std::ostream* os)
+{
+    *os << (protocol == SerialServer::Protocol::Rfc2217 ? "rfc2217" : "tcp");
+}
 
 } // namespace qx200::testing
