@@ -215,8 +215,8 @@ void QtSerialPort::drain()
     while (up_ && !queue_.empty()) {
         const QByteArrayView head = queue_.head();
         const qint64 taken = link_->write(head);
-        if (taken < 0)
-            return; // the link has reported the failure
+        if (taken < 0 || !up_)
+            return; // the link failed, also from inside write(), and the queue was emptied
         queue_.consume(taken);
         if (taken < head.size())
             return;
