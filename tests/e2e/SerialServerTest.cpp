@@ -9,7 +9,6 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
