@@ -2,11 +2,15 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <sched.h>
+#include <stdexcept>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace qx200::bench {
@@ -28,8 +32,20 @@ std::vector<Line> linesOf(const std::vector<Arrival>& arrivals)
     return lines;
 }
 
-MasterEnd::MasterEnd() : master_(line_.master())
+MasterEnd::MasterEnd(Transport transport) : master_(line_.master()), device_(line_.link())
 {
+    if (transport == Transport::Tcp) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("no listening socket on 127.0.0.1");
+        device_ = QStringLiteral("tcp:127.0.0.1:%1").arg(ntohs(address.sin_port));
+    }
     reader_ = std::thread([this] { read(); });
 }
 
@@ -38,6 +54,22 @@ MasterEnd::~MasterEnd()
     stopFlood();
     stopping_ = true;
     reader_.join();
+    if (peer_ >= 0)
+        ::close(peer_);
+    if (listener_ >= 0)
+        ::close(listener_);
+}
+
+int MasterEnd::source()
+{
+    if (listener_ < 0)
+        return master_;
+    if (peer_ < 0) {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0)
+            peer_ = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
+    }
+    return peer_;
 }
 
 void MasterEnd::read()
@@ -50,13 +82,20 @@ void MasterEnd::read()
     realTimeReader_ = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &priority) == 0;
 
     while (!stopping_) {
-        pollfd p{master_, POLLIN, 0};
+        const int from = source();
+        if (from < 0)
+            continue;
+        pollfd p{from, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
         char buffer[4096];
-        const ssize_t n = (p.revents & POLLIN) ? ::read(master_, buffer, sizeof buffer) : 0;
+        const ssize_t n = (p.revents & POLLIN) ? ::read(from, buffer, sizeof buffer) : 0;
         const Clock::time_point now = Clock::now();
         if (n <= 0) {
+            if (n == 0 && from == peer_) { // the console hung up; it may connect again
+                ::close(peer_);
+                peer_ = -1;
+            }
             // No slave open (before the console opens it, after it closes it): nothing to read.
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;

@@ -3,6 +3,8 @@
 // The projector's end of a pseudo-terminal pair, as the benchmark sees the line. A reader thread
 // time-stamps every byte the console sends, without depending on the console's event loop; a
 // writer thread can pour bytes in at a fixed rate. The console opens the slave through a link.
+// Over TCP, the end is a listening socket on 127.0.0.1 instead, as a serial server's would be,
+// and only reading is measured.
 
 #include "support/PseudoTerminal.h"
 
@@ -38,12 +40,16 @@ std::vector<Line> linesOf(const std::vector<Arrival>& arrivals);
 
 class MasterEnd {
 public:
-    MasterEnd();
+    enum class Transport { Pty, Tcp };
+
+    explicit MasterEnd(Transport transport = Transport::Pty);
     ~MasterEnd();
     MasterEnd(const MasterEnd&) = delete;
     MasterEnd& operator=(const MasterEnd&) = delete;
 
     const QString& link() const { return line_.link(); }
+    // The console's device text for this end: the pseudo-terminal's link, or "tcp:127.0.0.1:N".
+    const QString& device() const { return device_; }
     // Whether the reader runs at real-time priority, which makes its time stamps sharper.
     bool realTimeReader() const { return realTimeReader_.load(); }
 
@@ -65,10 +71,15 @@ public:
 
 private:
     void read();
+    // The descriptor the console's bytes arrive on; over TCP, once a connection was accepted.
+    int source();
     void flood(double bytesPerSecond, std::chrono::microseconds period);
 
     testing::PseudoTerminal line_;
     const int master_;
+    int listener_ = -1; // over TCP
+    int peer_ = -1;     // over TCP, reader thread only
+    QString device_;
 
     std::atomic<bool> stopping_{false};
     std::atomic<bool> realTimeReader_{false};

@@ -124,7 +124,7 @@ std::vector<Line> linesWith(const std::vector<Arrival>& arrivals, const QByteArr
 
 class Run {
 public:
-    Run() { qputenv("QX200_COM1", master_.link().toLocal8Bit()); }
+    Run() { qputenv("QX200_COM1", master_.device().toLocal8Bit()); }
     ~Run() { form_.reset(); }
 
     QJsonObject measure()
@@ -145,6 +145,7 @@ public:
         repeat5();
         runFor(1100ms);
         flood();
+        tcpClickToWire();
         detail_["real_time_reader"] = master_.realTimeReader();
         detail_["real_time_watch"] = watch_.realTime();
         detail_["machine_alone"] = machineAlone_;
@@ -185,21 +186,28 @@ private:
         figures_["startup_ms"] = ms(painted - start);
     }
 
-    void clickToWire()
+    // The time from a click on "POWER" "ON" to its line's last byte at the far end, 1000 times.
+    static std::vector<Send> clickToWire(Form1& form, MasterEnd& end, std::vector<double>& handling)
     {
-        QPushButton* on = button("Command17"); // "POWER" "ON"
-        master_.take();
+        auto* on = form.findChild<QPushButton*>(QStringLiteral("Command17"));
+        end.take();
         std::vector<Send> sends;
-        std::vector<double> handling; // the click's own handling, send included
         for (int i = 0; i < 1000; ++i) {
             runFor(2ms); // the click finds the console idle
-            const qint64 completes = master_.received() + 4;
+            const qint64 completes = end.received() + 4;
             sends.push_back({Clock::now(), completes});
             QTest::mouseClick(on, Qt::LeftButton);
             handling.push_back(us(Clock::now() - sends.back().at));
-            if (!master_.waitForReceived(completes, 1s))
+            if (!end.waitForReceived(completes, 1s))
                 throw std::runtime_error("a click's line never arrived");
         }
+        return sends;
+    }
+
+    void clickToWire()
+    {
+        std::vector<double> handling; // the click's own handling, send included
+        const std::vector<Send> sends = clickToWire(*form_, master_, handling);
         const std::vector<double> latencies = latenciesUs(sends, master_.take());
         figures_["click_to_wire_p50_us"] = percentile(latencies, 50);
         figures_["click_to_wire_p99_us"] = percentile(latencies, 99);
@@ -210,6 +218,34 @@ private:
         for (const Send& send : sends)
             aloneUs.push_back(1000 * watch_.lateMs(send.at));
         machineAlone_["click_to_wire_p99_us"] = percentile(aloneUs, 99);
+    }
+
+    // The same clicks on a console whose COM1 is a serial server's TCP port on this machine.
+    void tcpClickToWire()
+    {
+        form_.reset();
+        comm_.PortOpen(false);
+        MasterEnd server(MasterEnd::Transport::Tcp);
+        QtSerialPort comm;
+        comm.deviceFor = [&](std::int16_t) { return server.device(); };
+        Form1 form(comm);
+        form.messageBox = [](const QString& text) {
+            throw std::runtime_error("message box: " + text.toStdString());
+        };
+        form.endProgram = [] {};
+        form.dispatch([&] { form.Form_Load(); });
+        form.show();
+        const Clock::time_point deadline = Clock::now() + 10s;
+        while (comm.deviceLost() && Clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (comm.deviceLost())
+            throw std::runtime_error("the console never connected to the TCP end");
+        runFor(300ms);
+        std::vector<double> handling;
+        const std::vector<Send> sends = clickToWire(form, server, handling);
+        const std::vector<double> latencies = latenciesUs(sends, server.take());
+        figures_["tcp_click_to_wire_p99_us"] = percentile(latencies, 99);
+        detail_["tcp_click_to_wire_p50_us"] = percentile(latencies, 50);
     }
 
     void replyToStatus()

@@ -58,6 +58,7 @@ void Form1::selectPort(std::int16_t port, std::int16_t otherPort)
         if (comm_.PortOpen())
             comm_.PortOpen(false);
     });
+    closeFaultNotice(); // what it told of belongs to the device just left
     attempt([&] { comm_.CommPort(port); });
     if (!failure)
         attempt([&] { comm_.PortOpen(true); });

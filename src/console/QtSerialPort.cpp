@@ -1,60 +1,28 @@
 #include "console/QtSerialPort.h"
+#include "console/DeviceResolution.h"
 #include "console/Logging.h"
 
-#include "console/DeviceResolution.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QList>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
+#include <QProcessEnvironment>
+#include <algorithm>
+#include <utility>
 
 namespace qx200 {
-
 namespace {
 
-template <class Value> struct Spelling {
-    const char* text;
-    Value value;
-};
-constexpr Spelling<QSerialPort::Parity> Parities[] = {
-    {"N", QSerialPort::NoParity},   {"E", QSerialPort::EvenParity},  {"O", QSerialPort::OddParity},
-    {"M", QSerialPort::MarkParity}, {"S", QSerialPort::SpaceParity},
-};
-constexpr Spelling<QSerialPort::StopBits> StopBits[] = {
-    {"1", QSerialPort::OneStop},
-    {"1.5", QSerialPort::OneAndHalfStop},
-    {"2", QSerialPort::TwoStop},
-};
-
-template <class Value, std::size_t N>
-std::optional<Value> lookUp(const Spelling<Value> (&table)[N], const QByteArray& text)
+// The first line of what a server said before hanging up, printable characters only.
+QString serverSaid(const QByteArray& bytes)
 {
-    for (const auto& [spelling, value] : table) {
-        if (text == spelling)
-            return value;
+    constexpr qsizetype MaxLength = 120;
+    QString text;
+    for (const char c : bytes) {
+        if (c == '\r' || c == '\n' || text.size() == MaxLength)
+            break;
+        text += (c >= ' ' && c <= '~') ? QChar::fromLatin1(c) : QChar(u'?');
     }
-    return std::nullopt;
+    return text.trimmed();
 }
 
 } // namespace
-
-std::optional<LineSettings> parseSettings(const QByteArray& text)
-{
-    const QList<QByteArray> fields = text.toUpper().split(',');
-    if (fields.size() != 4)
-        return std::nullopt;
-    bool baudOk = false;
-    bool bitsOk = false;
-    const qint32 baud = fields[0].trimmed().toInt(&baudOk);
-    const int dataBits = fields[2].trimmed().toInt(&bitsOk);
-    const auto parity = lookUp(Parities, fields[1].trimmed());
-    const auto stopBits = lookUp(StopBits, fields[3].trimmed());
-    if (!baudOk || baud <= 0 || !bitsOk || dataBits < 5 || dataBits > 8 || !parity || !stopBits)
-        return std::nullopt;
-    return LineSettings{baud, *parity, QSerialPort::DataBits(dataBits), *stopBits};
-}
 
 QString devicePathFor(std::int16_t port)
 {
@@ -63,19 +31,17 @@ QString devicePathFor(std::int16_t port)
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent)
 {
-    connect(&port_, &QSerialPort::readyRead, this, [this] {
-        event_ = ReceiveEvent;
-        if (OnComm)
-            OnComm();
-    });
-    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::deviceFailed);
-    reconnect_.setInterval(ReconnectMs);
-    connect(&reconnect_, &QTimer::timeout, this, &QtSerialPort::reconnect);
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &QtSerialPort::retry);
+    settle_.setSingleShot(true);
+    settle_.setInterval(SettleMs);
+    connect(&settle_, &QTimer::timeout, this, &QtSerialPort::settled);
 }
 
 QtSerialPort::~QtSerialPort()
 {
-    closeDevice();
+    if (link_)
+        link_->close();
 }
 
 QString QtSerialPort::name() const
@@ -97,101 +63,209 @@ void QtSerialPort::CommPort(std::int16_t port)
     commPort_ = port;
 }
 
+// Applied first and kept only when the device took them, so that the service never holds
+// settings its device does not have.
 void QtSerialPort::Settings(const QByteArray& settings)
 {
     const auto parsed = parseSettings(settings);
     if (!parsed)
         fail(QStringLiteral("invalid settings \"%1\"").arg(QString::fromLatin1(settings)));
-    // Kept only once the device has them, so that what is kept is what is in force.
-    if (port_.isOpen())
-        apply(*parsed);
+    if (open_) {
+        try {
+            link_->apply(*parsed);
+        } catch (const PortError& error) {
+            fail(error.text());
+        }
+    }
     settings_ = *parsed;
-}
-
-void QtSerialPort::apply(const LineSettings& settings)
-{
-    const bool applied = port_.setBaudRate(settings.baud) && port_.setParity(settings.parity) &&
-                         port_.setDataBits(settings.dataBits) &&
-                         port_.setStopBits(settings.stopBits) &&
-                         port_.setFlowControl(QSerialPort::NoFlowControl);
-    if (!applied)
-        fail(port_.errorString());
 }
 
 void QtSerialPort::PortOpen(bool open)
 {
     if (!open) {
-        reconnect_.stop();
-        closeDevice();
-        open_ = false;
+        retry_.stop();
+        settle_.stop();
+        held_ = false;
+        if (link_)
+            link_->close();
+        queue_.clear();
+        queue_.takeDropped();
+        open_ = up_ = false;
+        notice_ = Notice::None;
         return;
     }
     if (open_)
         fail(QStringLiteral("port already open"));
-    openDevice();
+    QString malformed;
+    const auto address = parseDeviceAddress(Device(), &malformed);
+    if (!address)
+        throw PortError(QStringLiteral("COM%1: %2").arg(commPort_).arg(malformed));
+
+    link_ = makeLink(*address, lockDirectories);
+    connect(link_.get(), &DeviceLink::up, &settle_, qOverload<>(&QTimer::start));
+    connect(link_.get(), &DeviceLink::failed, this, &QtSerialPort::linkFailed);
+    connect(link_.get(), &DeviceLink::writable, this, &QtSerialPort::drain);
+    connect(link_.get(), &DeviceLink::readyRead, this, &QtSerialPort::arrived);
+    backoffMs_ = ReconnectMs;
+    if (link_->immediate()) {
+        try {
+            link_->open(settings_);
+        } catch (const PortError& error) {
+            fail(error.text());
+        }
+        up_ = true;
+    } else {
+        link_->open(settings_);
+    }
     open_ = true;
 }
 
-void QtSerialPort::openDevice()
+void QtSerialPort::arrived()
 {
-    const QFileInfo configured(Device());
-    if (!configured.exists())
-        fail(QString::fromLocal8Bit(std::strerror(ENOENT)));
-    // A link (by-id name, simulator) is opened and locked under its real device.
-    const QString device = configured.canonicalFilePath();
-    for (const QString& dir : lockDirectories) {
-        if (const QString refused = lockFileRefusal(device, dir); !refused.isEmpty())
-            fail(refused);
+    if (!up_) {
+        held_ = true; // a connection on trial: handed over once it has settled
+        return;
     }
-    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
-        fail(QString::fromLocal8Bit(std::strerror(EACCES)) +
-             QStringLiteral(" (is the user in the 'dialout' group?)"));
-    if (const QString refused = lock_.acquire(device); !refused.isEmpty())
-        fail(refused);
+    event_ = ReceiveEvent;
+    if (OnComm)
+        OnComm();
+}
 
-    port_.setPortName(device);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        const QString reason = port_.error() == QSerialPort::PermissionError
-                                   ? QStringLiteral("in use by another program")
-                                   : port_.errorString();
-        lock_.release();
-        fail(reason);
+// A serial server accepts a connection even when its device cannot be opened, says so and
+// hangs up. A connection that has lasted a while is taken as the device being back.
+void QtSerialPort::settled()
+{
+    linkUp();
+    if (std::exchange(held_, false))
+        arrived();
+}
+
+void QtSerialPort::linkUp()
+{
+    up_ = true;
+    backoffMs_ = ReconnectMs;
+    if (notice_ == Notice::Lost)
+        endNotice();
+}
+
+// The device went away, or could not be reached: closed (after the link's own signal has
+// returned), told once, and tried again.
+void QtSerialPort::linkFailed(const QString& reason)
+{
+    if (!open_)
+        return;
+    const bool wasUp = std::exchange(up_, false);
+    settle_.stop();
+    held_ = false;
+    const QString said = wasUp ? QString() : serverSaid(link_->readAll());
+    queue_.clear(); // stale lines are not sent to a device that comes back
+    queue_.takeDropped();
+    QMetaObject::invokeMethod(link_.get(), &DeviceLink::close, Qt::QueuedConnection);
+    if (notice_ != Notice::Lost) {
+        notice_ = Notice::Lost;
+        tell(name() + ": " +
+             (said.isEmpty()
+                  ? reason
+                  : QStringLiteral("the serial server refused the connection: %1").arg(said)));
+    }
+    scheduleRetry();
+}
+
+void QtSerialPort::scheduleRetry()
+{
+    if (link_->immediate()) {
+        retry_.start(ReconnectMs);
+        return;
+    }
+    retry_.start(backoffMs_);
+    backoffMs_ = std::min(2 * backoffMs_, MaxBackoffMs);
+}
+
+void QtSerialPort::retry()
+{
+    if (!open_ || up_)
+        return;
+    if (!link_->immediate()) {
+        link_->open(settings_); // up() or failed() follows
+        return;
     }
     try {
-        apply(settings_);
-    } catch (const PortError&) {
-        closeDevice();
-        throw;
+        link_->open(settings_);
+        linkUp();
+    } catch (const PortError& error) {
+        qCDebug(logSerial) << "reconnecting:" << error.text();
+        scheduleRetry(); // not back yet
     }
-    port_.clear(); // nothing from before the opening is handed over
 }
 
-void QtSerialPort::closeDevice()
+void QtSerialPort::Output(const QByteArray& bytes)
 {
-    port_.close();
-    lock_.release();
-}
-
-// A read or resource error on an open port means the device went away: close it before
-// QSerialPort reports the same error over and over, tell the operator once, and keep trying.
-void QtSerialPort::deviceFailed(QSerialPort::SerialPortError error)
-{
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) {
-        if (error != QSerialPort::NoError)
-            qCDebug(logSerial) << name() << "reported" << error << port_.errorString();
+    if (!open_)
+        fail(QStringLiteral("port not open"));
+    if (!up_)
+        return; // the device is away for now; the line goes nowhere, as on a cut cable
+    if (!queue_.push(bytes)) {
+        lineDropped();
         return;
     }
-    if (!port_.isOpen() || reconnect_.isActive())
+    drain();
+}
+
+// Hands the device what it takes now; the rest waits for it to take more.
+void QtSerialPort::drain()
+{
+    while (up_ && !queue_.empty()) {
+        const QByteArrayView head = queue_.head();
+        const qint64 taken = link_->write(head);
+        if (taken < 0 || !up_)
+            return; // the link failed, also from inside write(), and the queue was emptied
+        queue_.consume(taken);
+        if (taken < head.size())
+            return;
+    }
+    if (queue_.empty() && notice_ == Notice::NotReading && !droppedToTell_)
+        endNotice();
+}
+
+void QtSerialPort::lineDropped()
+{
+    notice_ = Notice::NotReading;
+    if (droppedToTell_)
         return;
-    const QString text = name() + QStringLiteral(": device disconnected");
+    // Told once the event loop comes round, with the count as it is then: a fast repeat drops
+    // many lines between two turns.
+    droppedToTell_ = true;
+    QMetaObject::invokeMethod(this, &QtSerialPort::showDropped, Qt::QueuedConnection);
+}
+
+void QtSerialPort::showDropped()
+{
+    droppedToTell_ = false;
+    if (notice_ != Notice::NotReading)
+        return;
+    tell(name() +
+         QStringLiteral(": device not reading, %1 line(s) not sent").arg(queue_.dropped()));
+    if (queue_.empty())
+        endNotice();
+}
+
+void QtSerialPort::endNotice()
+{
+    notice_ = Notice::None;
+    queue_.takeDropped();
     QMetaObject::invokeMethod(
-        this, [this] { closeDevice(); }, Qt::QueuedConnection);
-    port_.blockSignals(true); // no further reports until the device is closed
-    QMetaObject::invokeMethod(
-        this, [this] { port_.blockSignals(false); }, Qt::QueuedConnection);
-    reconnect_.start();
-    // Told after this signal has returned, so that the message box's own event loop does not
-    // run inside QSerialPort's notification.
+        this,
+        [this] {
+            if (OnRecover)
+                OnRecover();
+        },
+        Qt::QueuedConnection);
+}
+
+// Told after the signal at hand has returned, so that a message box's own event loop never runs
+// inside a device's notification.
+void QtSerialPort::tell(const QString& text)
+{
     QMetaObject::invokeMethod(
         this,
         [this, text] {
@@ -201,40 +275,10 @@ void QtSerialPort::deviceFailed(QSerialPort::SerialPortError error)
         Qt::QueuedConnection);
 }
 
-void QtSerialPort::reconnect()
-{
-    if (!open_) {
-        reconnect_.stop();
-        return;
-    }
-    if (port_.isOpen())
-        return; // still closing the lost device
-    try {
-        openDevice();
-        reconnect_.stop();
-        if (OnRecover)
-            OnRecover();
-    } catch (const PortError& error) {
-        // Not back yet; the next tick tries again.
-        qCDebug(logSerial) << "reconnecting:" << error.text();
-    }
-}
-
-void QtSerialPort::Output(const QByteArray& bytes)
-{
-    if (!open_)
-        fail(QStringLiteral("port not open"));
-    if (!port_.isOpen())
-        return; // the device is gone for now; the line goes nowhere, as on a cut cable
-    if (port_.write(bytes) != bytes.size())
-        fail(port_.errorString());
-    port_.flush(); // hand the line to the device now, not on the next turn of the event loop
-}
-
 QByteArray QtSerialPort::Input()
 {
     event_ = 0;
-    return port_.isOpen() ? port_.readAll() : QByteArray();
+    return link_ ? link_->readAll() : QByteArray();
 }
 
 } // namespace qx200

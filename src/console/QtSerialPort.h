@@ -1,41 +1,45 @@
 #pragma once
 
-#include "console/DeviceLock.h"
+#include "console/DeviceLink.h"
+#include "console/LineSettings.h"
+#include "console/OutputQueue.h"
 #include "console/SerialPort.h"
 
 #include <QObject>
-#include <QSerialPort>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
-#include <optional>
+#include <memory>
 
 namespace qx200 {
-
-// Parsed "19200,N,8,1": baud rate, parity letter, data bits, stop bits.
-struct LineSettings {
-    qint32 baud = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-};
-// Nothing when the text is not a settings text.
-std::optional<LineSettings> parseSettings(const QByteArray& text);
 
 // COMn as the environment and the settings file name it, else /dev/ttyS<n-1>.
 QString devicePathFor(std::int16_t port);
 
-// The serial service on a real device through QSerialPort.
+// The serial service on a real device: a local tty, or a serial server over raw TCP or Telnet
+// with the COM-PORT option.
 //
 // Once open, the port stays the console's open port until it is closed, even when the device
-// goes away underneath (an adapter pulled, a link's far end gone): the device is then closed at
-// once, the operator is told once through OnFault, writes are skipped, and the same device is
-// reopened with the same settings as soon as it is back.
+// goes away underneath (an adapter pulled, a server stopped, a connection reset): the device is
+// then closed at once, the operator is told once through OnFault, writes are skipped, and the
+// same device is reached again with the same settings as soon as it is back (every 300 ms for a
+// local tty, with a backoff up to 5 s for a server), then OnRecover. Opening a network device
+// only checks its address and starts connecting; a first connection that fails is told and
+// retried the same way. A new connection counts once it has lasted half a second: a server
+// that cannot open its device accepts, says why, and hangs up, and that is one failure, told
+// with what the server said, not a device coming and going.
+//
+// Lines go out through a bounded queue of whole lines. A device that stops reading is not a
+// lost one: lines that do not fit are dropped whole and counted, OnFault says how many, and
+// OnRecover follows once the device has taken the rest.
 class QtSerialPort final : public QObject, public SerialPort {
     Q_OBJECT
 
 public:
     static constexpr int ReconnectMs = 300;
+    static constexpr int MaxBackoffMs = 5000;
+    // How long a new network connection must last before the device counts as back.
+    static constexpr int SettleMs = 500;
 
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
@@ -53,27 +57,44 @@ public:
     // What a port number resolves to; the console's COMn rule unless replaced.
     std::function<QString(std::int16_t)> deviceFor = devicePathFor;
 
-    // True while the console's open port has no device behind it.
-    bool deviceLost() const { return open_ && !port_.isOpen(); }
+    // True while the console's open port has no device behind it (also while connecting).
+    bool deviceLost() const { return open_ && !up_; }
+    // Bytes written but not yet taken by the device.
+    qsizetype pendingOutput() const { return queue_.bytes(); }
     // Where lock files of other programs are looked for.
     QStringList lockDirectories{QStringLiteral("/var/lock"), QStringLiteral("/run/lock")};
 
 private:
-    void openDevice();
-    void closeDevice();
-    void apply(const LineSettings& settings);
-    void deviceFailed(QSerialPort::SerialPortError error);
-    void reconnect();
+    // What the operator was last told and not yet told is over.
+    enum class Notice { None, NotReading, Lost };
+
     [[noreturn]] void fail(const QString& what) const;
     QString name() const; // "COM1 (/dev/ttyS0)"
+    void arrived();
+    void settled();
+    void linkUp();
+    void linkFailed(const QString& reason);
+    void retry();
+    void scheduleRetry();
+    void drain();
+    void lineDropped();
+    void showDropped();
+    void endNotice();
+    void tell(const QString& text);
 
-    QSerialPort port_;
-    DeviceLock lock_;
-    QTimer reconnect_;
+    std::unique_ptr<DeviceLink> link_;
+    OutputQueue queue_;
+    QTimer retry_;
+    QTimer settle_;
+    int backoffMs_ = ReconnectMs;
     std::int16_t commPort_ = 1;
     LineSettings settings_;
     std::int16_t event_ = 0;
     bool open_ = false;
+    bool up_ = false;
+    Notice notice_ = Notice::None;
+    bool droppedToTell_ = false;
+    bool held_ = false; // bytes arrived while a connection was on trial
 };
 
 } // namespace qx200

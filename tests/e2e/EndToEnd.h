@@ -177,7 +177,7 @@ protected:
     int programEnds = 0;
     std::vector<Snapshot> history;
 
-private:
+    // A console whose COM1 is this device, opened and shown on the full service panel.
     void startConsole(const QString& device)
     {
         qputenv("QX200_COM1", QFile::encodeName(device));
@@ -213,6 +213,7 @@ private:
         form->Text1->clear();
     }
 
+private:
     void record(Snapshot::Kind kind)
     {
         history.push_back(Snapshot{kind, form->Label12->text().toStdString(),

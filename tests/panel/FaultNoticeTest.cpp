@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QRadioButton>
 
 namespace qx200::testing {
 namespace {
@@ -51,6 +52,16 @@ TEST_F(FaultNotice, ClosesWhenTheDeviceIsBackAndOpensAgainOnTheNextFault)
     fault(QStringLiteral("COM1 (fake1): device disconnected"));
     EXPECT_TRUE(notice()->isVisible());
     EXPECT_EQ(form->findChildren<QMessageBox*>().size(), 1);
+}
+
+TEST_F(FaultNotice, ClosesWhenTheOperatorLeavesThePort)
+{
+    port.open = true;
+    fault(QStringLiteral("COM1 (fake1): device disconnected"));
+    form->Option2->setChecked(true); // the service closes the lost port without a recovery
+
+    EXPECT_FALSE(notice()->isVisible());
+    EXPECT_EQ(port.commPort, 2);
 }
 
 TEST_F(FaultNotice, ARecoveryWithoutAFaultShowsNothing)
