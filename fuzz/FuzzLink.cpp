@@ -1,11 +1,15 @@
 // Fuzz target for the trace rendering and the status decoding: properties that must hold for
 // any bytes the line can bring.
 //
+// The readings of every query run beside the console's decoding on the same text and must agree
+// with it.
+//
 // Input: one control byte, then the received bytes. The control byte picks the command line
 // last sent (one of the status queries, or a plain command), where the bytes are split in two,
 // and whether the collection is fed past its limit.
 
 #include "link/StatusDecoding.h"
+#include "link/StatusReading.h"
 #include "link/TraceRendering.h"
 
 #include <algorithm>
@@ -19,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace {
 
@@ -133,6 +138,33 @@ std::optional<long long> referencePressure(QByteArrayView rendered)
     return hPa;
 }
 
+// Every query's reading of the text agrees with the console's status line for the same text: a
+// value is only ever given where the console shows the same reply.
+void checkReadings(QByteArrayView text)
+{
+    const ExactCopy t(text);
+    for (const StatusQuery query :
+         {StatusQuery::Power, StatusQuery::Input, StatusQuery::Orientation, StatusQuery::LampHours,
+          StatusQuery::Temperatures, StatusQuery::Mute, StatusQuery::Raw, StatusQuery::Pressure,
+          StatusQuery::LampMode}) {
+        std::optional<StatusReading> reading;
+        try {
+            reading = readStatus(query, t.view());
+        } catch (...) {
+            require(false, "the reading threw");
+        }
+        if (!reading)
+            continue;
+        const QByteArray line = queryCode(query).toByteArray() + '\r';
+        const std::optional<StatusResult> console =
+            decodeStatus(line, QByteArrayView(""), t.view());
+        require(console.has_value(), "a reading only where the console shows a status");
+        require(console->status == reading->status, "the reading's text is the console's");
+        if (const auto* pressure = std::get_if<Pressure>(&reading->value))
+            require(console->pressureValue == pressure->hPa, "the reading's pressure");
+    }
+}
+
 constexpr std::array<const char*, 10> CommandLines{"CR0\r",         "CR1\r", "CR3\r", "CR4\r",
                                                    "CR6\r",         "CR7\r", "CRA\r", "CR9\r",
                                                    "CR PRESSURE\r", "C00\r"};
@@ -234,5 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArrayView cmdLine(CommandLines[line]);
     checkDecoding(cmdLine, line == PressureLine, rendered);
     checkDecoding(cmdLine, line == PressureLine, bytes);
+    checkReadings(rendered);
+    checkReadings(bytes);
     return 0;
 }

@@ -15,6 +15,25 @@ struct StatusResult {
     std::optional<std::int16_t> pressureValue; // set by the pressure query only
 };
 
+// The status queries, in the order a command line is tried against them.
+enum class StatusQuery {
+    Power,
+    Input,
+    Orientation,
+    LampHours,
+    Temperatures,
+    Mute,
+    Raw,
+    Pressure,
+    LampMode
+};
+
+// The query's code, e.g. "CR0"; its command line is the prefix, the code and a carriage return.
+QByteArrayView queryCode(StatusQuery query);
+
+// The query that cmdLine is exactly (cmdPrefix + code + CR), if any.
+std::optional<StatusQuery> statusQueryOf(QByteArrayView cmdLine, QByteArrayView cmdPrefix);
+
 // The result for the rendered reply T of the query that cmdLine sent, or nothing when cmdLine is
 // no status query (exactly cmdPrefix + query + CR) or no table row matches T.
 std::optional<StatusResult> decodeStatus(QByteArrayView cmdLine, QByteArrayView cmdPrefix,

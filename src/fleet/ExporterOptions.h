@@ -1,0 +1,44 @@
+#pragma once
+
+// The exporter's command line.
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qx200 {
+
+struct ListenAddress {
+    QHostAddress address;
+    quint16 port = 0;
+    friend bool operator==(const ListenAddress&, const ListenAddress&) = default;
+};
+
+inline constexpr const char* DefaultListen = "127.0.0.1:9733";
+
+// "127.0.0.1:9733", "[::1]:9733", "localhost:9733", or ":9733" for every address. On a
+// malformed text, nothing, and the reason in *error.
+std::optional<ListenAddress> parseListenAddress(const QString& text, QString* error);
+
+struct ExporterOptions {
+    enum class Mode { Serve, CheckConfig, Probe, Help, Version };
+    Mode mode = Mode::Serve;
+    QString config;
+    ListenAddress listen;
+    QString probeDevice;
+    qint32 speed = 19200;
+    bool json = false;
+};
+
+struct ParsedExporterOptions {
+    std::optional<ExporterOptions> options; // nothing when the command line is wrong
+    QString error;                          // one line, for the user
+};
+
+// Parses the arguments after the program name.
+ParsedExporterOptions parseExporterOptions(const QStringList& args);
+
+QString exporterUsage();
+
+} // namespace qx200

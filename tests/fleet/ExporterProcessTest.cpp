@@ -1,0 +1,130 @@
+// The exporter program as a user runs it.
+
+#include "support/HttpExchange.h"
+#include "support/Simulator.h"
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace qx200 {
+namespace {
+
+struct ProgramRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ProgramRun runExporter(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(QX200_EXPORTER_PATH), args);
+    process.waitForFinished(20000);
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString writeFile(const QTemporaryDir& dir, const QByteArray& text)
+{
+    const QString path = dir.filePath(QStringLiteral("fleet.yml"));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    return path;
+}
+
+TEST(ExporterProcess, ChecksItsConfiguration)
+{
+    QTemporaryDir dir;
+    const QString good = writeFile(dir, "projectors:\n  - name: a\n    device: /dev/ttyUSB0\n");
+    const ProgramRun ok = runExporter({"--config", good, "--check-config"});
+    EXPECT_EQ(ok.exitCode, 0);
+    EXPECT_EQ(ok.out, good.toUtf8() + ": 1 projectors, good\n");
+
+    const QString bad = writeFile(dir, "projectors:\n  - name: a\n    device: /dev/x\n"
+                                       "    speed: 300\n");
+    const ProgramRun refused = runExporter({"--config", bad, "--check-config"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "qx200-exporter: " + bad.toUtf8() +
+                               ": line 4: speed must be 19200 or 9600, not \"300\"\n");
+
+    const ProgramRun serveBad = runExporter({"--config", bad});
+    EXPECT_EQ(serveBad.exitCode, 1);
+}
+
+TEST(ExporterProcess, UnknownOptionIsAnErrorWithUsage)
+{
+    const ProgramRun run = runExporter({"--frobnicate"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.startsWith("qx200-exporter: Unknown option 'frobnicate'.\nUsage: "));
+    EXPECT_TRUE(run.out.isEmpty());
+
+    const ProgramRun help = runExporter({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("Usage: "));
+}
+
+TEST(ExporterProcess, ProbeTellsWhetherTheProjectorAnswered)
+{
+    testing::Simulator healthy;
+    const ProgramRun answered = runExporter({"--probe", healthy.link()});
+    EXPECT_EQ(answered.exitCode, 0);
+    EXPECT_TRUE(answered.out.contains("answered: yes\n"));
+    EXPECT_TRUE(answered.out.contains("lamp_hours: 1234\n"));
+    EXPECT_TRUE(answered.out.contains("power: standby\n"));
+
+    testing::Simulator silent({QStringLiteral("--silent")});
+    const ProgramRun quiet = runExporter({"--probe", silent.link(), "--json"});
+    EXPECT_EQ(quiet.exitCode, 1);
+    const QJsonObject json = QJsonDocument::fromJson(quiet.out).object();
+    EXPECT_EQ(json["answered"], false);
+    EXPECT_EQ(json["device"], silent.link());
+    EXPECT_TRUE(json["readings"].toObject().isEmpty());
+
+    const ProgramRun missing = runExporter({"--probe", healthy.link() + "-missing"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.out.contains("fault: "));
+}
+
+quint16 freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+TEST(ExporterProcess, ServesUntilTerminated)
+{
+    testing::Simulator healthy;
+    QTemporaryDir dir;
+    const QString config =
+        writeFile(dir, "projectors:\n  - name: hall-a\n    device: " + healthy.link().toUtf8() +
+                           "\n    interval: 1s\n");
+    const quint16 port = freePort();
+    QProcess exporter;
+    exporter.start(QStringLiteral(QX200_EXPORTER_PATH),
+                   {"--config", config, "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    ASSERT_TRUE(exporter.waitForStarted(10000));
+
+    QByteArray metrics;
+    QDeadlineTimer deadline(15000);
+    while (!metrics.contains("qx200_lamp_hours{") && !deadline.hasExpired()) {
+        testing::runFor(100);
+        metrics = testing::httpGet(port, "/metrics");
+    }
+    EXPECT_TRUE(metrics.contains(R"(qx200_up{device=")" + healthy.link().toUtf8() +
+                                 R"(",projector="hall-a"} 1)"));
+    EXPECT_TRUE(metrics.contains("} 1234\n"));
+
+    exporter.terminate();
+    ASSERT_TRUE(exporter.waitForFinished(10000));
+    EXPECT_EQ(exporter.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(exporter.exitCode(), 0);
+}
+
+} // namespace
+} // namespace qx200
