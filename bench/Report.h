@@ -1,7 +1,7 @@
 #pragma once
 
 // What the benchmarks report: figures against their marks, the median of each over the runs,
-// and the machine they ran on.
+// the machine they ran on and how crowded it was.
 
 #include "Stats.h"
 
@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -104,6 +105,41 @@ inline QJsonObject machine()
         {"kernel", QStringLiteral("%1 %2").arg(system.sysname, system.release)},
         {"qt", QString::fromLatin1(qVersion())},
     };
+}
+
+// CPU pressure: the share of time in which some runnable task waited for a CPU. The kernel
+// keeps a ten-second average and a running total of the waiting in microseconds.
+struct CpuPressure {
+    double avg10 = 0; // percent
+    qint64 totalUs = 0;
+};
+inline CpuPressure cpuPressure()
+{
+    QFile file(QStringLiteral("/proc/pressure/cpu"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    CpuPressure pressure;
+    for (const QByteArray& field : file.readLine().trimmed().split(' ')) {
+        if (field.startsWith("avg10="))
+            pressure.avg10 = field.mid(6).toDouble();
+        else if (field.startsWith("total="))
+            pressure.totalUs = field.mid(6).toLongLong();
+    }
+    return pressure;
+}
+
+// Timer figures say nothing while other work crowds the CPUs: wait a while for it to pass.
+inline void awaitQuietMachine()
+{
+    constexpr double Quiet = 5;
+    constexpr int PatienceS = 300;
+    for (int waited = 0; cpuPressure().avg10 > Quiet && waited < PatienceS; waited += 5) {
+        if (waited == 0)
+            std::printf("waiting up to %d s for the machine to quieten (cpu pressure %.0f%%)\n",
+                        PatienceS, cpuPressure().avg10);
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+    }
 }
 
 } // namespace qx200::bench
