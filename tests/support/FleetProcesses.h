@@ -121,7 +121,6 @@ public:
         }
     }
 
-    bool running() const { return process_.state() == QProcess::Running; }
     qint64 pid() const { return process_.processId(); }
 
 private:
