@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <cstdio>
 
 namespace qx200 {
 
@@ -41,6 +42,18 @@ QString projectorRow(const Poller& poller)
              poller.fault().isEmpty() ? QString() : escaped(poller.fault()) + "<br>", readings);
 }
 
+// Tells the log (the journal, under systemd) when a projector stops or starts answering.
+void logChanges(Poller& poller)
+{
+    poller.onUpChange = [&poller](bool up) {
+        const QString fault = poller.fault().isEmpty() ? QString() : ": " + poller.fault();
+        const QString text =
+            up ? QStringLiteral("%1 answers\n").arg(poller.config().name)
+               : QStringLiteral("%1 does not answer%2\n").arg(poller.config().name, fault);
+        std::fputs(text.toLocal8Bit().constData(), stderr);
+    };
+}
+
 } // namespace
 
 std::unique_ptr<SerialPort> serialServiceFor(const QString& device)
@@ -56,6 +69,7 @@ Fleet::Fleet(const FleetConfig& config, PollTiming timing)
         pollers_.push_back(
             std::make_unique<Poller>(projector, serialServiceFor(projector.device), timing));
         metrics_.watch(*pollers_.back());
+        logChanges(*pollers_.back());
     }
 }
 

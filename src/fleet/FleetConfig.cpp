@@ -126,11 +126,16 @@ FleetConfig fleetFrom(const YAML::Node& root)
         refuse(key, QStringLiteral("\"projectors:\" must list at least one projector"));
     FleetConfig fleet;
     std::set<QString> names;
+    std::set<QString> devices;
     for (const YAML::Node& entry : list) {
         ProjectorConfig projector = projectorFrom(entry);
         if (!names.insert(projector.name).second)
             refuse(entry["name"],
                    QStringLiteral("the name \"%1\" is used twice").arg(projector.name));
+        // Two pollers on one line would fight over it: one of them could never open it.
+        if (!devices.insert(projector.device).second)
+            refuse(entry["device"],
+                   QStringLiteral("the device \"%1\" is used twice").arg(projector.device));
         fleet.projectors.push_back(std::move(projector));
     }
     return fleet;

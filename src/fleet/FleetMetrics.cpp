@@ -2,10 +2,9 @@
 
 #include "fleet/ReadingNames.h"
 
-#include <prometheus/gauge.h>
 #include <prometheus/text_serializer.h>
 
-#include <algorithm>
+#include <array>
 #include <map>
 #include <sstream>
 
@@ -56,22 +55,27 @@ Labels with(Labels labels, const char* name, const std::string& value)
     return labels;
 }
 
-// Gauges made afresh for one scrape; a family is made when its first value is set.
+// Gauges made afresh for one scrape, straight into the client library's data model; a family
+// is made when its first value is set.
 class Gauges {
 public:
     void set(const GaugeName& gauge, const Labels& labels, double value)
     {
-        auto [it, added] = families_.try_emplace(gauge.name, nullptr);
+        auto [it, added] = index_.try_emplace(&gauge, families_.size());
         if (added)
-            it->second =
-                &prometheus::BuildGauge().Name(gauge.name).Help(gauge.help).Register(registry_);
-        it->second->Add(labels).Set(value);
+            families_.push_back({gauge.name, gauge.help, prometheus::MetricType::Gauge, {}});
+        prometheus::ClientMetric metric;
+        metric.label.reserve(labels.size());
+        for (const auto& [name, text] : labels)
+            metric.label.push_back({name, text});
+        metric.gauge.value = value;
+        families_[it->second].metric.push_back(std::move(metric));
     }
-    std::vector<prometheus::MetricFamily> collect() const { return registry_.Collect(); }
+    std::vector<prometheus::MetricFamily> take() { return std::move(families_); }
 
 private:
-    prometheus::Registry registry_;
-    std::map<std::string, prometheus::Family<prometheus::Gauge>*> families_;
+    std::vector<prometheus::MetricFamily> families_;
+    std::map<const GaugeName*, std::size_t> index_;
 };
 
 void publishReadings(Gauges& g, const Labels& base, const Readings& r)
@@ -114,23 +118,22 @@ void publishReadings(Gauges& g, const Labels& base, const Readings& r)
 } // namespace
 
 FleetMetrics::FleetMetrics()
-    : counts_(std::make_shared<prometheus::Registry>()),
-      errors_(prometheus::BuildCounter()
+    : errors_(prometheus::BuildCounter()
                   .Name("qx200_poll_errors_total")
                   .Help("Queries that failed, by reason (timeout, garbled, device_lost)")
-                  .Register(*counts_)),
+                  .Register(counts_)),
       rounds_(prometheus::BuildCounter()
                   .Name("qx200_poll_rounds_total")
                   .Help("Poll rounds finished")
-                  .Register(*counts_)),
+                  .Register(counts_)),
       lateRounds_(prometheus::BuildCounter()
                       .Name("qx200_poll_rounds_late_total")
                       .Help("Poll rounds that fell due while the last one still ran")
-                      .Register(*counts_)),
+                      .Register(counts_)),
       replyDuration_(prometheus::BuildHistogram()
                          .Name("qx200_reply_duration_seconds")
                          .Help("Time from sending a query to the end of its reply")
-                         .Register(*counts_))
+                         .Register(counts_))
 {
 }
 
@@ -167,8 +170,8 @@ std::string FleetMetrics::exposition() const
             gauges.set(RoundDuration, base,
                        std::chrono::duration<double>(poller->lastRoundTime()).count());
     }
-    std::vector<prometheus::MetricFamily> families = gauges.collect();
-    for (prometheus::MetricFamily& family : counts_->Collect())
+    std::vector<prometheus::MetricFamily> families = gauges.take();
+    for (prometheus::MetricFamily& family : counts_.Collect())
         families.push_back(std::move(family));
     std::ostringstream text;
     prometheus::TextSerializer().Serialize(text, families);

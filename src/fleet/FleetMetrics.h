@@ -10,7 +10,6 @@
 #include <prometheus/histogram.h>
 #include <prometheus/registry.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +33,7 @@ public:
     std::string exposition() const;
 
 private:
-    std::shared_ptr<prometheus::Registry> counts_;
+    prometheus::Registry counts_;
     prometheus::Family<prometheus::Counter>& errors_;
     prometheus::Family<prometheus::Counter>& rounds_;
     prometheus::Family<prometheus::Counter>& lateRounds_;

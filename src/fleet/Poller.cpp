@@ -34,7 +34,7 @@ Poller::Poller(ProjectorConfig config, std::unique_ptr<SerialPort> port, PollTim
     : QObject(parent), config_(std::move(config)), port_(std::move(port)), timing_(timing)
 {
     port_->CommPort(1);
-    port_->Settings(lineSettingsFor(config_.speed).value_or(QByteArray("19200,N,8,1")));
+    port_->Settings(lineSettingsFor(config_.speed).value()); // speeds are checked when read
     port_->OnComm = [this] { received(); };
     port_->OnFault = [this](const QString& text) { deviceLost(text); };
     port_->OnRecover = [this] { deviceBack(); };
@@ -42,9 +42,12 @@ Poller::Poller(ProjectorConfig config, std::unique_ptr<SerialPort> port, PollTim
     roundTimer_.setTimerType(Qt::PreciseTimer);
     roundTimer_.setInterval(config_.interval);
     connect(&roundTimer_, &QTimer::timeout, this, &Poller::roundTick);
+    // Precise: a coarse timer may end a reply window up to 5 % early.
+    replyTimer_.setTimerType(Qt::PreciseTimer);
     replyTimer_.setSingleShot(true);
     replyTimer_.setInterval(timing_.replyWindow);
     connect(&replyTimer_, &QTimer::timeout, this, &Poller::replyWindowTick);
+    paceTimer_.setTimerType(Qt::PreciseTimer);
     paceTimer_.setSingleShot(true);
     paceTimer_.setInterval(timing_.pace);
     connect(&paceTimer_, &QTimer::timeout, this, &Poller::paceTick);
@@ -149,6 +152,7 @@ void Poller::finishQuery(const QByteArray& reply)
         gathered_.store(reading->value);
         answered_ = true;
         lastReply_ = QDateTime::currentDateTimeUtc();
+        fault_.clear(); // whatever failed before, the line works now
     } else {
         report(PollError::Garbled);
     }
@@ -191,7 +195,7 @@ void Poller::endRound()
     replyTimer_.stop();
     paceTimer_.stop();
     readings_ = gathered_;
-    up_ = answered_;
+    setUp(answered_);
     lastRoundTime_ = std::chrono::milliseconds(roundClock_.elapsed());
     ++roundsDone_;
     if (onRoundEnd)
@@ -211,7 +215,7 @@ void Poller::deviceLost(const QString& text)
     gathered_ = {};
     answered_ = false;
     readings_ = {};
-    up_ = false;
+    setUp(false);
     if (running_) {
         report(PollError::DeviceLost);
         endRound();
@@ -222,6 +226,16 @@ void Poller::deviceBack()
 {
     lost_ = false;
     fault_.clear();
+}
+
+void Poller::setUp(bool up)
+{
+    if (upKnown_ && up == up_)
+        return;
+    upKnown_ = true;
+    up_ = up;
+    if (onUpChange)
+        onUpChange(up);
 }
 
 void Poller::report(PollError error)

@@ -90,7 +90,8 @@ public:
     std::function<void(std::chrono::duration<double>)> onReplyTime;
     std::function<void(PollError)> onError;
     std::function<void()> onRoundEnd;
-    std::function<void()> onLateRound; // a round fell due while the last one still ran
+    std::function<void()> onLateRound;       // a round fell due while the last one still ran
+    std::function<void(bool up)> onUpChange; // told after the first round, then on changes
 
 private:
     void startRound();
@@ -102,6 +103,7 @@ private:
     bool ensureOpen();
     void deviceLost(const QString& text);
     void deviceBack();
+    void setUp(bool up);
     void report(PollError error);
 
     ProjectorConfig config_;
@@ -124,6 +126,7 @@ private:
 
     Readings readings_;
     bool up_ = false;
+    bool upKnown_ = false; // told once at least
     std::optional<QDateTime> lastReply_;
     QString fault_;
     std::chrono::milliseconds lastRoundTime_{0};

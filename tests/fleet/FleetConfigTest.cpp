@@ -105,7 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 4: unknown key \"intervall\" (known: name, device, speed, interval)"},
         BadFile{"DuplicateName",
                 "projectors:\n  - name: a\n    device: /dev/x\n  - name: a\n    device: /dev/y\n",
-                "line 4: the name \"a\" is used twice"}),
+                "line 4: the name \"a\" is used twice"},
+        BadFile{"DuplicateDevice",
+                "projectors:\n  - name: a\n    device: /dev/x\n  - name: b\n    device: /dev/x\n",
+                "line 5: the device \"/dev/x\" is used twice"}),
     [](const testing::TestParamInfo<BadFile>& testCase) { return testCase.param.name; });
 
 TEST(FleetConfig, FileErrorsNameTheFile)

@@ -48,6 +48,7 @@ struct Rig {
         poller->onRoundEnd = [this] { ++rounds; };
         poller->onLateRound = [this] { ++late; };
         poller->onReplyTime = [this](auto) { ++replies; };
+        poller->onUpChange = [this](bool up) { upChanges.push_back(up); };
     }
 
     QByteArray lastWrite() const
@@ -75,6 +76,7 @@ struct Rig {
     int rounds = 0;
     int late = 0;
     int replies = 0;
+    std::vector<bool> upChanges;
 };
 
 TEST(Poller, OpensThePortAtTheConfiguredSpeed)
@@ -95,6 +97,8 @@ TEST(Poller, SendsOneQueryAtATimeWithAPauseBetween)
     EXPECT_EQ(rig.port->writes, QByteArrayList{"CR0\r"});
     EXPECT_TRUE(rig.poller->replyTimer().isActive());
     EXPECT_EQ(rig.poller->replyTimer().interval(), 1000);
+    // A coarse timer could close the window up to 5 % early.
+    EXPECT_EQ(rig.poller->replyTimer().timerType(), Qt::PreciseTimer);
 
     rig.port->receive("8");
     EXPECT_EQ(rig.port->writes.size(), 1); // the reply has not ended
@@ -192,6 +196,10 @@ TEST(Poller, ARoundWithoutAnswersDropsTheLastReadings)
     EXPECT_FALSE(rig.poller->up());
     EXPECT_EQ(rig.poller->readings(), Readings{});
     EXPECT_TRUE(rig.poller->lastReply().has_value()); // when it last answered stays known
+
+    rig.poller->roundTick();
+    rig.healthyRound();
+    EXPECT_EQ(rig.upChanges, (std::vector<bool>{true, false, true}));
 }
 
 TEST(Poller, ALostDeviceDropsItsReadingsAtOnceUntilItIsBack)
@@ -207,6 +215,7 @@ TEST(Poller, ALostDeviceDropsItsReadingsAtOnceUntilItIsBack)
     EXPECT_EQ(rig.poller->readings(), Readings{});
     EXPECT_FALSE(rig.poller->roundRunning());
     EXPECT_EQ(rig.poller->fault(), "COM1 (fake1): device disconnected");
+    EXPECT_EQ(rig.upChanges, (std::vector<bool>{true, false}));
 
     const qsizetype writes = rig.port->writes.size();
     rig.poller->roundTick();
@@ -226,6 +235,7 @@ TEST(Poller, AMissingDeviceIsTriedAgainEveryRound)
     Rig rig;
     rig.port->missingPorts[1] = "COM1 (fake1): No such file or directory";
     rig.poller->start();
+    EXPECT_EQ(rig.upChanges, std::vector<bool>{false});
     EXPECT_EQ(rig.errors, std::vector<PollError>{PollError::DeviceLost});
     EXPECT_EQ(rig.poller->fault(), "COM1 (fake1): No such file or directory");
     EXPECT_FALSE(rig.poller->roundRunning());
@@ -246,6 +256,11 @@ TEST(Poller, AFailedWriteCountsAsALostDevice)
     EXPECT_EQ(rig.errors, std::vector<PollError>{PollError::DeviceLost});
     EXPECT_EQ(rig.poller->fault(), "COM1 (fake1): Input/output error");
     EXPECT_FALSE(rig.poller->roundRunning());
+
+    rig.poller->roundTick();
+    rig.healthyRound();
+    EXPECT_TRUE(rig.poller->up());
+    EXPECT_TRUE(rig.poller->fault().isEmpty());
 }
 
 TEST(Poller, ARoundDueWhileOneRunsFollowsItAtOnce)

@@ -163,7 +163,8 @@ TEST(StatusReading, QueryLinesNameTheirQuery)
          {StatusQuery::Power, StatusQuery::Input, StatusQuery::Orientation, StatusQuery::LampHours,
           StatusQuery::Temperatures, StatusQuery::Mute, StatusQuery::Raw, StatusQuery::Pressure,
           StatusQuery::LampMode}) {
-        EXPECT_EQ(statusQueryOf(queryLine(query), ""), query) << queryCode(query).toByteArray().toStdString();
+        EXPECT_EQ(statusQueryOf(queryLine(query), ""), query)
+            << queryCode(query).toByteArray().toStdString();
         EXPECT_EQ(statusQueryOf("@" + queryLine(query), "@"), query);
     }
     EXPECT_FALSE(statusQueryOf("CR0", "").has_value());
