@@ -23,7 +23,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
-#include <QUrlQuery>
 #include <chrono>
 #include <csignal>
 #include <map>
@@ -203,10 +202,9 @@ public:
     // Prometheus refuses the query.
     std::vector<Series> query(const QString& expression)
     {
+        // Percent-encoded in full: a plain "+" would reach Prometheus as a space.
         QUrl address = url(QStringLiteral("/api/v1/query"));
-        QUrlQuery parameters;
-        parameters.addQueryItem(QStringLiteral("query"), expression);
-        address.setQuery(parameters);
+        address.setQuery(QString::fromLatin1("query=" + QUrl::toPercentEncoding(expression)));
         const HttpReply reply = http_.get(address);
         const QJsonObject answer = QJsonDocument::fromJson(reply.body).object();
         if (reply.status != 200 || answer[QStringLiteral("status")] != QStringLiteral("success"))
