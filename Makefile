@@ -6,7 +6,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= 1
 
-.PHONY: build test run run-tcp screenshots bench install format clean
+.PHONY: build test run run-tcp screenshots bench bench-fleet install format clean
 .PHONY: test-sanitize fuzz soak unplug build-clang
 
 build:
@@ -28,6 +28,11 @@ screenshots: build
 
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/qx200-bench $(BUILD)/bench.json
+
+# The exporter polling 50 simulated projectors; BENCH_FLEET_SECONDS of measuring per run.
+BENCH_FLEET_SECONDS ?= 60
+bench-fleet: build
+	QX200_BENCH_FLEET_SECONDS=$(BENCH_FLEET_SECONDS) $(BUILD)/qx200-bench-fleet $(BUILD)/bench-fleet.json
 
 install: build
 	cmake --install $(BUILD)

@@ -1,6 +1,7 @@
 // The benchmark: three runs of the console, each in a fresh process so that every run starts
 // cold, then the median of each figure against its mark. Usage: qx200-bench [result.json]
 
+#include "Report.h"
 #include "Run.h"
 #include "Stats.h"
 #include "panel/Appearance.h"
@@ -18,23 +19,12 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <limits>
-#include <sys/utsname.h>
 #include <thread>
 
 namespace qx200::bench {
 namespace {
 
 constexpr int Runs = 3;
-
-struct Mark {
-    const char* key;
-    const char* unit;
-    double low;  // -inf: no lower mark
-    double high; // +inf: no upper mark; with `relativeTo`, a factor of that figure's median
-    const char* relativeTo = nullptr;
-};
-constexpr double None = std::numeric_limits<double>::infinity();
 
 // The figures in the order they are shown, with the range each must reach.
 constexpr Mark Marks[] = {
@@ -52,42 +42,6 @@ constexpr Mark Marks[] = {
     {"startup_ms", "ms", -None, 100},
     {"rss_mb", "MiB", -None, 40},
 };
-
-QString markText(const Mark& mark)
-{
-    if (mark.relativeTo)
-        return QStringLiteral("<= %1x %2").arg(mark.high).arg(QString::fromLatin1(mark.relativeTo));
-    if (mark.low == -None && mark.high == None)
-        return QStringLiteral("-");
-    if (mark.low == -None)
-        return QStringLiteral("<= %1").arg(mark.high);
-    if (mark.high == None)
-        return QStringLiteral(">= %1").arg(mark.low);
-    return QStringLiteral("%1 to %2").arg(mark.low).arg(mark.high);
-}
-
-bool reaches(const Mark& mark, double value)
-{
-    return value >= mark.low && value <= mark.high; // NaN (no samples) reaches nothing
-}
-
-// A mark relative to another figure, made absolute with that figure's median in the result.
-Mark absolute(const Mark& mark, const QJsonObject& result)
-{
-    if (!mark.relativeTo)
-        return mark;
-    const QJsonValue base = result[mark.relativeTo];
-    return {mark.key, mark.unit, mark.low,
-            base.isDouble() ? mark.high * base.toDouble() : std::nan("")};
-}
-
-QString figureText(double value)
-{
-    if (std::isnan(value))
-        return QStringLiteral("n/a");
-    const double magnitude = std::abs(value);
-    return QString::number(value, 'f', magnitude >= 100 ? 0 : magnitude >= 10 ? 1 : 3);
-}
 
 // What the machine alone reached in a run in the same moments as a figure, in the figure's
 // units; NaN for a figure it was not watched for.
@@ -109,64 +63,6 @@ QStringList missedByMachineAlone(const QJsonObject& run)
                                QString::fromLatin1(mark.unit));
     }
     return missed;
-}
-
-QJsonObject machine()
-{
-    QString cpu;
-    QFile info(QStringLiteral("/proc/cpuinfo"));
-    if (info.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : info.readAll().split('\n')) {
-            if (line.startsWith("model name")) {
-                cpu = QString::fromLatin1(line.mid(line.indexOf(':') + 1).trimmed());
-                break;
-            }
-        }
-    }
-    utsname system{};
-    ::uname(&system);
-    return {
-        {"cpu", cpu},
-        {"cores", int(std::thread::hardware_concurrency())},
-        {"kernel", QStringLiteral("%1 %2").arg(system.sysname, system.release)},
-        {"qt", QString::fromLatin1(qVersion())},
-    };
-}
-
-// The share of the last ten seconds in which some runnable task waited for a CPU (percent).
-// CPU pressure: the share of time in which some runnable task waited for a CPU. The kernel
-// keeps a ten-second average and a running total of the waiting in microseconds.
-struct CpuPressure {
-    double avg10 = 0; // percent
-    qint64 totalUs = 0;
-};
-CpuPressure cpuPressure()
-{
-    QFile file(QStringLiteral("/proc/pressure/cpu"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    CpuPressure pressure;
-    for (const QByteArray& field : file.readLine().trimmed().split(' ')) {
-        if (field.startsWith("avg10="))
-            pressure.avg10 = field.mid(6).toDouble();
-        else if (field.startsWith("total="))
-            pressure.totalUs = field.mid(6).toLongLong();
-    }
-    return pressure;
-}
-
-// Timer figures say nothing while other work crowds the CPUs: wait a while for it to pass.
-void awaitQuietMachine()
-{
-    constexpr double Quiet = 5;
-    constexpr int PatienceS = 300;
-    for (int waited = 0; cpuPressure().avg10 > Quiet && waited < PatienceS; waited += 5) {
-        if (waited == 0)
-            std::printf("waiting up to %d s for the machine to quieten (cpu pressure %.0f%%)\n",
-                        PatienceS, cpuPressure().avg10);
-        std::fflush(stdout);
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-    }
 }
 
 int child(int argc, char** argv)
@@ -247,28 +143,7 @@ int parent(int argc, char** argv)
     }
 
     QJsonObject result;
-    std::printf("\n%-28s %12s %12s   %-24s %s\n", "figure", "median", "mark", "runs", "");
-    int missed = 0;
-    for (const Mark& mark : Marks) {
-        std::vector<double> values;
-        QStringList each;
-        for (const QJsonValue& run : runs) {
-            // A figure without samples is written as null and counts as not reached.
-            const QJsonValue value = run.toObject()[mark.key];
-            values.push_back(value.isDouble() ? value.toDouble() : std::nan(""));
-            each << figureText(values.back());
-        }
-        const double middle = std::ranges::any_of(values, [](double v) { return std::isnan(v); })
-                                  ? std::nan("")
-                                  : median(values);
-        result[mark.key] = std::isnan(middle) ? QJsonValue() : QJsonValue(middle);
-        const bool ok = reaches(absolute(mark, result), middle);
-        missed += ok ? 0 : 1;
-        std::printf("%-28s %12s %12s   %-24s %s\n", mark.key,
-                    qPrintable(figureText(middle) + (*mark.unit ? " " : "") + mark.unit),
-                    qPrintable(markText(mark)), qPrintable(each.join(QStringLiteral(" / "))),
-                    ok ? "ok" : "MISSED");
-    }
+    const int missed = reportMedians(Marks, runs, result);
     // What the machine alone reached in the same moments, for comparison.
     std::printf("\nthe machine alone, in the same moments:\n");
     for (const Mark& mark : Marks) {

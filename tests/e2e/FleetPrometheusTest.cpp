@@ -1,0 +1,175 @@
+// The exporter polling three simulator programs over pseudo-terminals, scraped by a real
+// Prometheus with the shipped alert rules: what the Prometheus HTTP API answers is what the
+// simulators hold, a silent projector is down, and an unplugged one is down until it is back.
+
+#include "ProjectorModel.h"
+#include "support/EventLoop.h"
+#include "support/FleetProcesses.h"
+#include "support/Simulator.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace qx200::testing {
+namespace {
+
+constexpr int Patience = 30000; // generous: the suite shares a small, busy machine
+
+template <class Condition> bool eventually(Condition condition)
+{
+    const QDeadlineTimer deadline(Patience);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        runFor(200);
+    }
+    return true;
+}
+
+// The value of the one series a query returns; NaN when it returns none.
+double valueOf(PrometheusServer& prometheus, const QString& expression)
+{
+    const std::vector<Series> result = prometheus.query(expression);
+    return result.empty() ? std::nan("") : result.front().samples.back().second;
+}
+
+// A series' values with repeats dropped: 1 1 0 0 1 -> 1 0 1.
+std::vector<double> changes(const Series& series)
+{
+    std::vector<double> values;
+    for (const auto& [time, value] : series.samples)
+        if (values.empty() || values.back() != value)
+            values.push_back(value);
+    return values;
+}
+
+using Tenths = std::array<long, sim::TemperatureCount>;
+
+Tenths inTenths(const std::array<double, sim::TemperatureCount>& celsius)
+{
+    Tenths tenths{};
+    std::ranges::transform(celsius, tenths.begin(), [](double c) { return std::lround(c * 10); });
+    return tenths;
+}
+
+// The three temperatures, in tenths of a degree, that a simulator program started with the test
+// seed reports in standby at each second of its first `seconds`.
+std::set<Tenths> simulatedTemperatures(int seconds)
+{
+    sim::ModelConfig config;
+    config.seed = 7; // as support/Simulator.h starts it
+    sim::ProjectorModel model(config);
+    std::set<Tenths> seen;
+    for (int s = 0; s <= seconds; ++s) {
+        model.advance(std::chrono::seconds(s));
+        seen.insert(inTenths(model.temperatures()));
+    }
+    return seen;
+}
+
+QString ofProjector(const char* metric, const QString& projector, const QString& more = {})
+{
+    return QStringLiteral("%1{projector=\"%2\"%3}").arg(QLatin1String(metric), projector, more);
+}
+
+// The projector in standby as the simulator starts it, on the series the alert rules read too.
+struct Expected {
+    const char* metric;
+    const char* labels;
+    double value;
+};
+const Expected StandbyReadings[] = {
+    {"qx200_up", "", 1},
+    {"qx200_power_status", "", 0},
+    {"qx200_lamp_hours", "", std::chrono::hours(sim::ModelConfig{}.lampHours).count()},
+    {"qx200_error_status", ",component=\"power\"", 0},
+    {"qx200_error_status", ",component=\"lamp\"", 0},
+    {"qx200_error_status", ",component=\"temperature\"", 0},
+};
+
+void expectStandbyReadings(PrometheusServer& prometheus, const QString& projector,
+                           int secondsRunning)
+{
+    for (const Expected& row : StandbyReadings)
+        EXPECT_EQ(valueOf(prometheus, ofProjector(row.metric, projector, row.labels)), row.value)
+            << row.metric << row.labels << " of " << projector.toStdString();
+
+    // The sensors sorted by their label are S1, S2, S3; all three as the simulator held them
+    // at one moment.
+    std::vector<Series> sensors =
+        prometheus.query(ofProjector("qx200_temperature_celsius", projector));
+    ASSERT_EQ(sensors.size(), sim::TemperatureCount) << projector.toStdString();
+    std::ranges::sort(sensors, {}, [](const Series& s) { return s.labels.at("sensor"); });
+    std::array<double, sim::TemperatureCount> celsius{};
+    std::ranges::transform(sensors, celsius.begin(),
+                           [](const Series& s) { return s.samples.back().second; });
+    EXPECT_TRUE(simulatedTemperatures(secondsRunning).contains(inTenths(celsius)))
+        << projector.toStdString() << " reads " << celsius[0] << ", " << celsius[1] << ", "
+        << celsius[2] << " C, which the simulator never held";
+}
+
+TEST(FleetPrometheus, ScrapesWhatTheSimulatorsHold)
+{
+    QElapsedTimer running;
+    running.start();
+    Simulator hall;
+    Simulator silent({QStringLiteral("--silent")});
+    Simulator unplugged;
+    const QString hallName = QStringLiteral("hall"), silentName = QStringLiteral("silent"),
+                  unpluggedName = QStringLiteral("unplugged");
+    // The simulators' model time, rounded up: they started after the clock.
+    const auto secondsSoFar = [&running] { return int(running.elapsed() / 1000) + 1; };
+    Exporter exporter(
+        {{hallName, hall.link()}, {silentName, silent.link()}, {unpluggedName, unplugged.link()}},
+        QStringLiteral("1s"));
+    PrometheusServer prometheus(exporter.address(),
+                                {QStringLiteral(QX200_DEPLOY_DIR "/alerts.yml")});
+
+    ASSERT_TRUE(eventually([&] {
+        return valueOf(prometheus, QStringLiteral("count_over_time(up{job=\"qx200\"}[1m])")) >= 2;
+    })) << "Prometheus did not scrape the exporter twice";
+    ASSERT_TRUE(eventually([&] {
+        return valueOf(prometheus, ofProjector("qx200_up", hallName)) == 1 &&
+               valueOf(prometheus, ofProjector("qx200_up", unpluggedName)) == 1;
+    })) << "the healthy projectors never showed up";
+    expectStandbyReadings(prometheus, hallName, secondsSoFar());
+    expectStandbyReadings(prometheus, unpluggedName, secondsSoFar());
+
+    EXPECT_EQ(valueOf(prometheus, ofProjector("qx200_up", silentName)), 0);
+    EXPECT_TRUE(std::isnan(valueOf(prometheus, ofProjector("qx200_lamp_hours", silentName))))
+        << "the silent projector has lamp hours";
+    EXPECT_TRUE(eventually([&] {
+        return valueOf(prometheus,
+                       QStringLiteral("ALERTS{alertname=\"QX200ProjectorDown\","
+                                      "alertstate=\"pending\",projector=\"silent\"}")) == 1;
+    })) << "the alert rules do not see the silent projector";
+
+    unplugged.stop();
+    EXPECT_TRUE(eventually([&] {
+        return valueOf(prometheus, ofProjector("qx200_up", unpluggedName)) == 0;
+    })) << "the unplugged projector still shows as up";
+    EXPECT_TRUE(std::isnan(valueOf(prometheus, ofProjector("qx200_lamp_hours", unpluggedName))))
+        << "the unplugged projector's lamp hours are still exported";
+
+    unplugged.start({});
+    EXPECT_TRUE(eventually([&] {
+        return valueOf(prometheus, ofProjector("qx200_up", unpluggedName)) == 1;
+    })) << "the projector did not come back";
+    expectStandbyReadings(prometheus, unpluggedName, secondsSoFar());
+
+    const std::vector<Series> history =
+        prometheus.query(ofProjector("qx200_up", unpluggedName) + "[5m]");
+    ASSERT_EQ(history.size(), 1u);
+    const std::vector<double> seen = changes(history.front());
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(std::vector<double>(seen.end() - 3, seen.end()), (std::vector<double>{1, 0, 1}));
+    EXPECT_EQ(valueOf(prometheus, ofProjector("qx200_up", hallName)), 1)
+        << "the healthy projector went down beside the others";
+}
+
+} // namespace
+} // namespace qx200::testing
