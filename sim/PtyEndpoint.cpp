@@ -49,7 +49,10 @@ std::string readLink(const std::string& path)
 
 } // namespace
 
-PtyEndpoint::PtyEndpoint(SimOptions options) : options_(std::move(options)) {}
+PtyEndpoint::PtyEndpoint(SimOptions options, std::optional<ReplayScript> replay)
+    : options_(std::move(options)), replay_(std::move(replay))
+{
+}
 
 PtyEndpoint::~PtyEndpoint()
 {
@@ -202,10 +205,16 @@ void PtyEndpoint::serve(int signalFd)
                 const auto modelNow = std::chrono::duration_cast<Millis>(now);
                 for (const std::string& line :
                      splitter.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
-                    std::string reply =
-                        options_.garbage ? noise.garbageReply() : model.answer(line, modelNow);
-                    if (!options_.silent && pacer.pending() + reply.size() <= MaxPendingReply)
-                        pacer.push(reply, now);
+                    auto reply = replay_ ? replay_->answer(line) : std::nullopt;
+                    if (!reply)
+                        reply = ReplayAnswer{{Nanos(0), options_.garbage
+                                                            ? noise.garbageReply()
+                                                            : model.answer(line, modelNow)}};
+                    for (const ReplayChunk& chunk : *reply) {
+                        if (!options_.silent &&
+                            pacer.pending() + chunk.bytes.size() <= MaxPendingReply)
+                            pacer.push(chunk.bytes, now + chunk.after);
+                    }
                 }
             } else if (n == 0 || errno == EIO) {
                 masterQuietUntil = now + HangUpBackOff;

@@ -1,6 +1,7 @@
 // qx200-sim: a projector on a pseudo-terminal, for trying the console without hardware.
 
 #include "PtyEndpoint.h"
+#include "Replay.h"
 #include "SimOptions.h"
 
 #include <csignal>
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
     }
 
     try {
-        PtyEndpoint endpoint(*parsed.options);
+        PtyEndpoint endpoint(*parsed.options, loadReplay(*parsed.options));
         endpoint.open();
         std::printf("qx200-sim: serving on %s\n", parsed.options->link.c_str());
         std::fflush(stdout);

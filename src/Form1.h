@@ -34,9 +34,10 @@ public:
     template <class Handler> void dispatch(Handler&& handler);
 
     // Replaceable platform pieces, so tests record instead of blocking or quitting.
-    std::function<void(const QString&)> messageBox; // modal warning with the window's title
-    std::function<void()> endProgram;               // leaves the event loop
-    std::function<QSize()> screenSizeTwips;         // the screen the window is centred on
+    std::function<void(const QString&)> messageBox;    // modal warning with the window's title
+    std::function<void()> endProgram;                  // leaves the event loop
+    std::function<QSize()> screenSizeTwips;            // the screen the window is centred on
+    std::function<void(const QString&)> statusChanged; // told each new text of the status line
 
     ConsoleState& state() { return S; }
     const ConsoleState& state() const { return S; }

@@ -30,6 +30,16 @@ TEST(SimOptionsTest, TakesEveryOptionInBothSpellings)
     EXPECT_EQ(o.seed, 4294967295u);
     EXPECT_EQ(o.warmup, 0ms);
     EXPECT_EQ(o.cooldown, 1500ms);
+    EXPECT_TRUE(o.replay.empty());
+}
+
+TEST(SimOptionsTest, TakesARecordToReplayAndItsSpeed)
+{
+    const auto parsed = parse({"--replay", "/tmp/session.tsv", "--replay-speed=0.5"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->replay, "/tmp/session.tsv");
+    EXPECT_EQ(parsed.options->replaySpeed, 0.5);
+    EXPECT_EQ(parse({"--replay", "/tmp/s.tsv"}).options->replaySpeed, 1.0);
 }
 
 struct BadCase {
@@ -46,20 +56,23 @@ TEST_P(BadOptionsTest, IsRejectedWithAReason)
     EXPECT_FALSE(parsed.error.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rejected, BadOptionsTest,
-                         ::testing::Values(BadCase{"UnknownOption", {"--fast"}},
-                                           BadCase{"PositionalArgument", {"/tmp/x"}},
-                                           BadCase{"MissingValue", {"--link"}},
-                                           BadCase{"EmptyLink", {"--link="}},
-                                           BadCase{"OtherBaud", {"--baud", "115200"}},
-                                           BadCase{"NegativeSplit", {"--split-ms", "-5"}},
-                                           BadCase{"TrailingGarbage", {"--split-ms", "5ms"}},
-                                           BadCase{"ZeroFlood", {"--flood", "0"}},
-                                           BadCase{"HugeFlood", {"--flood", "99999999999"}},
-                                           BadCase{"SeedTooBig", {"--seed", "4294967296"}},
-                                           BadCase{"SwitchWithValue", {"--silent=1"}},
-                                           BadCase{"WarmupOverADay", {"--warmup-ms", "86400001"}}),
-                         [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rejected, BadOptionsTest,
+    ::testing::Values(
+        BadCase{"UnknownOption", {"--fast"}}, BadCase{"PositionalArgument", {"/tmp/x"}},
+        BadCase{"MissingValue", {"--link"}}, BadCase{"EmptyLink", {"--link="}},
+        BadCase{"OtherBaud", {"--baud", "115200"}}, BadCase{"NegativeSplit", {"--split-ms", "-5"}},
+        BadCase{"TrailingGarbage", {"--split-ms", "5ms"}}, BadCase{"ZeroFlood", {"--flood", "0"}},
+        BadCase{"HugeFlood", {"--flood", "99999999999"}},
+        BadCase{"SeedTooBig", {"--seed", "4294967296"}}, BadCase{"SwitchWithValue", {"--silent=1"}},
+        BadCase{"WarmupOverADay", {"--warmup-ms", "86400001"}},
+        BadCase{"EmptyReplay", {"--replay="}},
+        BadCase{"ZeroReplaySpeed", {"--replay", "r", "--replay-speed", "0"}},
+        BadCase{"NegativeReplaySpeed", {"--replay", "r", "--replay-speed", "-2"}},
+        BadCase{"WordReplaySpeed", {"--replay", "r", "--replay-speed", "fast"}},
+        BadCase{"HugeReplaySpeed", {"--replay", "r", "--replay-speed", "1e9"}},
+        BadCase{"ReplaySpeedAlone", {"--replay-speed", "2"}}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace
 } // namespace qx200::sim
