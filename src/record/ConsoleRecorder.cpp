@@ -13,7 +13,10 @@ ConsoleRecorder::ConsoleRecorder(record::SessionRecord& record, ObservedPort& po
     : record_(record), port_(port)
 {
     resolveDevice();
-    port_.onOutput = [this](const QByteArray& bytes) { add(Event::Sent, bytes); };
+    // While the device is away the service drops what the console writes.
+    port_.onOutput = [this](const QByteArray& bytes) {
+        add(deviceAway_ ? Event::Unsent : Event::Sent, bytes);
+    };
     port_.onInput = [this](const QByteArray& bytes) {
         if (!bytes.isEmpty())
             add(Event::Received, bytes);
@@ -25,6 +28,7 @@ ConsoleRecorder::ConsoleRecorder(record::SessionRecord& record, ObservedPort& po
     };
     // A device is looked up again at each opening, so its name is too.
     port_.onOpened = [this] {
+        deviceAway_ = false;
         resolveDevice();
         add(Event::Opened, settings_);
     };
@@ -32,9 +36,18 @@ ConsoleRecorder::ConsoleRecorder(record::SessionRecord& record, ObservedPort& po
         resolveDevice();
         add(Event::OpenFailed, text.toUtf8());
     };
-    port_.onClosed = [this] { add(Event::Closed); };
-    port_.onLost = [this](const QString& text) { add(Event::Lost, text.toUtf8()); };
-    port_.onBack = [this] { add(Event::Back); };
+    port_.onClosed = [this] {
+        deviceAway_ = false;
+        add(Event::Closed);
+    };
+    port_.onLost = [this](const QString& text) {
+        deviceAway_ = true;
+        add(Event::Lost, text.toUtf8());
+    };
+    port_.onBack = [this] {
+        deviceAway_ = false;
+        add(Event::Back);
+    };
 }
 
 ConsoleRecorder::~ConsoleRecorder()

@@ -37,6 +37,7 @@ private:
     std::int16_t portNumber_ = 0; // the port that device_ was resolved for
     QString device_;
     QByteArray settings_;
+    bool deviceAway_ = false; // between a device's loss and its return
 };
 
 // Tells the operator that the record cannot be written, in a notice that leaves the window

@@ -11,8 +11,8 @@ namespace {
 using namespace std::chrono;
 
 constexpr std::array<std::string_view, std::size(AllEvents)> EventNames = {
-    "sent", "received", "status", "opened", "open-failed",
-    "lost", "back",     "speed",  "closed", "unrecorded",
+    "sent", "received", "status", "opened",     "open-failed", "lost",
+    "back", "speed",    "closed", "unrecorded", "unsent",
 };
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
@@ -82,7 +82,7 @@ std::optional<Event> eventNamed(std::string_view name)
 
 bool carriesLineBytes(Event event)
 {
-    return event == Event::Sent || event == Event::Received;
+    return event == Event::Sent || event == Event::Received || event == Event::Unsent;
 }
 
 std::string escapeBytes(std::string_view bytes)

@@ -10,8 +10,8 @@
 // TIME is UTC in ISO 8601 with microseconds ("2026-12-08T09:14:03.123456Z"). TEXT holds the
 // event's bytes: printable ASCII as itself, a backslash as "\\", every other byte (tab and line
 // feed included) as "\xHH", so that no field ever holds a tab or a line feed. HEX repeats the
-// bytes of a sent or received event as upper-case pairs separated by spaces; it is empty for the
-// other events. The first line of a file names the fields.
+// bytes of a sent, received or unsent event as upper-case pairs separated by spaces; it is empty
+// for the other events. The first line of a file names the fields.
 
 #include <chrono>
 #include <cstdint>
@@ -34,12 +34,13 @@ enum class Event : std::uint8_t {
     Speed,      // new settings ("9600,N,8,1")
     Closed,     // the open port closed
     Unrecorded, // this many bytes crossed the line while the record had fallen behind
+    Unsent,     // bytes the console sent while the device was away: they never reached the line
 };
 
 // Every event, in declaration order.
 inline constexpr Event AllEvents[] = {
-    Event::Sent, Event::Received, Event::Status, Event::Opened, Event::OpenFailed,
-    Event::Lost, Event::Back,     Event::Speed,  Event::Closed, Event::Unrecorded,
+    Event::Sent, Event::Received, Event::Status, Event::Opened,     Event::OpenFailed, Event::Lost,
+    Event::Back, Event::Speed,    Event::Closed, Event::Unrecorded, Event::Unsent,
 };
 
 // The event's word in the record ("sent", "open-failed", ...).

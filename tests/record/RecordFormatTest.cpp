@@ -112,6 +112,8 @@ const LineExample LineExamples[] = {
      "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tclosed\t\t\n"},
     {{At, "COM1", "/dev/ttyUSB0", Event::Unrecorded, "4096"},
      "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tunrecorded\t4096\t\n"},
+    {{At, "COM1", "/dev/ttyUSB0", Event::Unsent, "C01\r"},
+     "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tunsent\tC01\\x0D\t43 30 31 0D\n"},
 };
 
 TEST(RecordFormat, EveryEventWritesOneLineAndReadsBack)

@@ -74,7 +74,9 @@ TEST(SessionRecord, PortEventsSendsAndReceptionsAreRecordedInOrderWithTheirPort)
         EXPECT_EQ(port.Input(), "\x06");
         EXPECT_EQ(port.Input(), ""); // nothing arrived: nothing recorded
         fake.OnFault("COM1 (fake1): the device went away");
+        port.Output("C01\r");
         fake.OnRecover();
+        port.Output("C02\r");
         port.Settings("9600,N,8,1");
         port.PortOpen(false);
         port.CommPort(2);
@@ -86,7 +88,9 @@ TEST(SessionRecord, PortEventsSendsAndReceptionsAreRecordedInOrderWithTheirPort)
         {Event::Sent, "COM1", "fake1", "C00\r"},
         {Event::Received, "COM1", "fake1", "\x06"},
         {Event::Lost, "COM1", "fake1", "COM1 (fake1): the device went away"},
+        {Event::Unsent, "COM1", "fake1", "C01\r"},
         {Event::Back, "COM1", "fake1", ""},
+        {Event::Sent, "COM1", "fake1", "C02\r"},
         {Event::Speed, "COM1", "fake1", "9600,N,8,1"},
         {Event::Closed, "COM1", "fake1", ""},
         {Event::OpenFailed, "COM2", "fake2", "COM2 (fake2): No such file or directory"},
