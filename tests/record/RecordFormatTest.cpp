@@ -40,18 +40,6 @@ TEST(RecordFormat, EveryByteValueEscapesByItsRangeAndReadsBack)
     EXPECT_EQ(next, 256);
 }
 
-TEST(RecordFormat, AllByteValuesTogetherReadBackAndHoldNoTabOrLineFeed)
-{
-    std::string all;
-    for (int code = 0; code < 256; ++code)
-        all += char(code);
-    const std::string text = escapeBytes(all + all);
-    EXPECT_EQ(text.find_first_of("\t\n\r"), std::string::npos);
-    EXPECT_EQ(unescapeBytes(text), all + all);
-    EXPECT_EQ(unhexBytes(hexBytes(all)), all);
-    EXPECT_EQ(hexBytes("C00\r"), "43 30 30 0D");
-}
-
 TEST(RecordFormat, BrokenEscapesAndHexAreRefused)
 {
     for (const std::string_view text : {"\\", "\\x", "\\x4", "\\xG0", "\\q", "a\tb", "\x80"})

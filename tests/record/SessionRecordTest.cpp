@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qx200::record {
@@ -115,6 +116,38 @@ TEST(SessionRecord, StartsWithTheFieldNamesAndAppendsToAnExistingFile)
     EXPECT_TRUE(text.startsWith(QByteArray::fromStdString(std::string(HeaderLine))));
     EXPECT_EQ(text.count(QByteArray::fromStdString(std::string(HeaderLine))), 1);
     EXPECT_EQ(recordLines(path).size(), 2u);
+}
+
+// Two consoles recording into one file (--record FILE twice): every line stays whole.
+TEST(SessionRecord, LinesOfTwoRecordsInOneFileNeverMix)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("session.tsv");
+    constexpr int Lines = 3000;
+    const QByteArray bytes(700, '\x1B'); // a line of several KiB
+    {
+        SessionRecord first(path);
+        SessionRecord second(path);
+        std::thread other([&] {
+            for (int i = 0; i < Lines; ++i)
+                second.add(Event::Received, 2, "/dev/b", bytes);
+        });
+        for (int i = 0; i < Lines; ++i)
+            first.add(Event::Received, 1, "/dev/a", bytes);
+        other.join();
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    int read = 0;
+    for (const QByteArray& text : file.readAll().split('\n')) {
+        if (text.isEmpty() || text.startsWith("time\t"))
+            continue;
+        const auto line = parseLine(text.toStdString());
+        ASSERT_TRUE(line) << text.left(200).toStdString();
+        EXPECT_EQ(line->bytes, bytes.toStdString());
+        ++read;
+    }
+    EXPECT_EQ(read, 2 * Lines);
 }
 
 TEST(SessionRecord, LinesReachTheFileWithinOneSecond)
