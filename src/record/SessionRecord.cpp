@@ -57,8 +57,10 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
                         const QByteArray& bytes)
 {
     const Time time = now();
+    // Every entry counts, so that a stuck file also bounds a stream of empty events.
+    const qint64 cost = bytes.size() + qint64(sizeof(Entry));
     const std::lock_guard lock(mutex_);
-    if (queuedBytes_ + bytes.size() > MaxQueuedBytes) {
+    if (queuedBytes_ + cost > MaxQueuedBytes) {
         unrecordedBytes_ += bytes.size();
         return;
     }
@@ -68,7 +70,7 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
         unrecordedBytes_ = 0;
     }
     queue_.push_back({time, event, port, device, bytes});
-    queuedBytes_ += bytes.size();
+    queuedBytes_ += cost;
 }
 
 void SessionRecord::run()

@@ -31,7 +31,8 @@ class SessionRecord final : public QObject {
     Q_OBJECT
 
 public:
-    // Queued bytes beyond this (a flood faster than the disk) are counted, not kept.
+    // Events beyond this much queued memory (a flood faster than the disk, a file that does not
+    // take more) are counted, not kept.
     static constexpr qint64 MaxQueuedBytes = 4 << 20;
     // Queued lines reach the file at most this much later.
     static constexpr std::chrono::milliseconds WritePeriod{100};

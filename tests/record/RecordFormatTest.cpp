@@ -98,8 +98,8 @@ const LineExample LineExamples[] = {
      "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tspeed\t9600,N,8,1\t\n"},
     {{At, "COM1", "/dev/ttyUSB0", Event::Closed, ""},
      "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tclosed\t\t\n"},
-    {{At, "COM1", "/dev/ttyUSB0", Event::Unrecorded, "4096"},
-     "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tunrecorded\t4096\t\n"},
+    {{At, "COM1", "/dev/ttyUSB0", Event::Unrecorded, "2 events, 4096 bytes"},
+     "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tunrecorded\t2 events, 4096 bytes\t\n"},
     {{At, "COM1", "/dev/ttyUSB0", Event::Unsent, "C01\r"},
      "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/ttyUSB0\tunsent\tC01\\x0D\t43 30 31 0D\n"},
 };
