@@ -33,7 +33,7 @@ enum class Event : std::uint8_t {
     Back,       // the device is usable again
     Speed,      // new settings ("9600,N,8,1")
     Closed,     // the open port closed
-    Unrecorded, // this many bytes crossed the line while the record had fallen behind
+    Unrecorded, // "N events, M bytes" went unrecorded while the record had fallen behind
     Unsent,     // bytes the console sent while the device was away: they never reached the line
 };
 

@@ -61,12 +61,15 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
     const qint64 cost = bytes.size() + qint64(sizeof(Entry));
     const std::lock_guard lock(mutex_);
     if (queuedBytes_ + cost > MaxQueuedBytes) {
+        ++unrecordedEvents_;
         unrecordedBytes_ += bytes.size();
         return;
     }
-    if (unrecordedBytes_ > 0) {
-        queue_.push_back(
-            {time, Event::Unrecorded, port, device, QByteArray::number(unrecordedBytes_)});
+    if (unrecordedEvents_ > 0) {
+        queue_.push_back({time, Event::Unrecorded, port, device,
+                          QByteArray::number(unrecordedEvents_) + " events, " +
+                              QByteArray::number(unrecordedBytes_) + " bytes"});
+        unrecordedEvents_ = 0;
         unrecordedBytes_ = 0;
     }
     queue_.push_back({time, event, port, device, bytes});

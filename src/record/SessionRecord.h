@@ -89,6 +89,7 @@ private:
     std::condition_variable wake_;
     std::vector<Entry> queue_;
     qint64 queuedBytes_ = 0;
+    qint64 unrecordedEvents_ = 0;
     qint64 unrecordedBytes_ = 0;
     bool stopping_ = false;
 

@@ -216,7 +216,9 @@ TEST(SessionRecord, BytesBeyondTheQueueBoundAreCountedNotKept)
     std::vector<Seen> expected = {{Event::Opened, "COM1", "/dev/x", "19200,N,8,1"}};
     expected.insert(expected.end(), kept, {Event::Received, "COM1", "/dev/x", ""});
     expected.push_back({Event::Unrecorded, "COM1", "/dev/x",
-                        std::to_string((Chunks - kept) * std::size_t(chunk.size()))});
+                        std::to_string(Chunks - kept) + " events, " +
+                            std::to_string((Chunks - kept) * std::size_t(chunk.size())) +
+                            " bytes"});
     expected.push_back({Event::Closed, "COM1", "/dev/x", ""});
     EXPECT_EQ(events, expected);
 }
