@@ -22,6 +22,33 @@ bool isPlain(unsigned char byte)
     return byte >= 0x20 && byte <= 0x7E && byte != '\\';
 }
 
+// Appends the bytes as record text, in place.
+void appendEscaped(std::string& out, std::string_view bytes)
+{
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isPlain(byte)) {
+            out += c;
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else {
+            const char escaped[] = {'\\', 'x', HexDigits[byte >> 4], HexDigits[byte & 0xF]};
+            out.append(escaped, sizeof escaped);
+        }
+    }
+}
+
+void appendHex(std::string& out, std::string_view bytes)
+{
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (i > 0)
+            out += ' ';
+        out += HexDigits[byte >> 4];
+        out += HexDigits[byte & 0xF];
+    }
+}
+
 std::optional<int> hexValue(char digit)
 {
     if (digit >= '0' && digit <= '9')
@@ -88,18 +115,7 @@ bool carriesLineBytes(Event event)
 std::string escapeBytes(std::string_view bytes)
 {
     std::string text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isPlain(byte)) {
-            text += c;
-        } else if (c == '\\') {
-            text += "\\\\";
-        } else {
-            const char escaped[] = {'\\', 'x', HexDigits[byte >> 4], HexDigits[byte & 0xF]};
-            text.append(escaped, sizeof escaped);
-        }
-    }
+    appendEscaped(text, bytes);
     return text;
 }
 
@@ -132,14 +148,7 @@ std::optional<std::string> unescapeBytes(std::string_view text)
 std::string hexBytes(std::string_view bytes)
 {
     std::string hex;
-    hex.reserve(bytes.size() * 3);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (!hex.empty())
-            hex += ' ';
-        hex += HexDigits[byte >> 4];
-        hex += HexDigits[byte & 0xF];
-    }
+    appendHex(hex, bytes);
     return hex;
 }
 
@@ -202,14 +211,14 @@ void appendLine(std::string& out, Time time, std::string_view com, std::string_v
     out += '\t';
     out += com;
     out += '\t';
-    out += escapeBytes(device);
+    appendEscaped(out, device);
     out += '\t';
     out += eventName(event);
     out += '\t';
-    out += escapeBytes(bytes);
+    appendEscaped(out, bytes);
     out += '\t';
     if (carriesLineBytes(event))
-        out += hexBytes(bytes);
+        appendHex(out, bytes);
     out += '\n';
 }
 

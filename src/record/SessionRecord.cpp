@@ -124,24 +124,33 @@ void SessionRecord::write(const std::vector<Entry>& entries)
         appendLine(buffer_, entry.time, comName(entry.port),
                    std::string_view(device.constData(), std::size_t(device.size())), entry.event,
                    std::string_view(entry.bytes.constData(), std::size_t(entry.bytes.size())));
+        if (buffer_.size() >= WriteSlice && !flush())
+            return;
     }
-    // Whole lines in one append each time, so a line never mixes with another writer's.
+    if (!flush())
+        return;
+    if (folder_ && grownSinceBoundCheck_ >= BoundCheckGrowth) {
+        boundSessionFolder(folder_->path, QFileInfo(file_).fileName(), folder_->bound);
+        grownSinceBoundCheck_ = 0;
+    }
+}
+
+// Whole lines in one append each time, so a line never mixes with another writer's.
+bool SessionRecord::flush()
+{
     for (std::size_t done = 0; done < buffer_.size();) {
         const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             fail(errnoText(n < 0 ? errno : ENOSPC));
-            return;
+            return false;
         }
         done += std::size_t(n);
     }
     grownSinceBoundCheck_ += qint64(buffer_.size());
     buffer_.clear();
-    if (folder_ && grownSinceBoundCheck_ >= BoundCheckGrowth) {
-        boundSessionFolder(folder_->path, QFileInfo(file_).fileName(), folder_->bound);
-        grownSinceBoundCheck_ = 0;
-    }
+    return true;
 }
 
 void SessionRecord::fail(const QString& what)

@@ -33,7 +33,10 @@ class SessionRecord final : public QObject {
 public:
     // Events beyond this much queued memory (a flood faster than the disk, a file that does not
     // take more) are counted, not kept.
-    static constexpr qint64 MaxQueuedBytes = 4 << 20;
+    static constexpr qint64 MaxQueuedBytes = 2 << 20;
+    // Formatted lines go to the file in pieces of about this size, which bounds the memory
+    // that formatting a long queue takes.
+    static constexpr std::size_t WriteSlice = 64 << 10;
     // Queued lines reach the file at most this much later.
     static constexpr std::chrono::milliseconds WritePeriod{100};
     // The folder is looked over again each time the file has grown by this much.
@@ -78,6 +81,7 @@ private:
     void run();
     bool openFile();
     void write(const std::vector<Entry>& entries);
+    bool flush();
     void fail(const QString& what);
 
     const QString file_;
