@@ -57,8 +57,10 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
                         const QByteArray& bytes)
 {
     const Time time = now();
+    // A copy of just the bytes: what a read hands over may sit in a far larger buffer.
+    QByteArray kept(bytes.constData(), bytes.size());
     // Every entry counts, so that a stuck file also bounds a stream of empty events.
-    const qint64 cost = bytes.size() + qint64(sizeof(Entry));
+    const qint64 cost = kept.size() + qint64(sizeof(Entry));
     const std::lock_guard lock(mutex_);
     if (queuedBytes_ + cost > MaxQueuedBytes) {
         ++unrecordedEvents_;
@@ -72,7 +74,7 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
         unrecordedEvents_ = 0;
         unrecordedBytes_ = 0;
     }
-    queue_.push_back({time, event, port, device, bytes});
+    queue_.push_back({time, event, port, device, std::move(kept)});
     queuedBytes_ += cost;
 }
 

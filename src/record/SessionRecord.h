@@ -61,7 +61,7 @@ public:
     // Told once, on this object's thread, why the record stopped.
     std::function<void(const QString&)> failed;
 
-    // Queues one event: cheap, formats nothing. `device` is shared, not copied.
+    // Queues one event: cheap, formats nothing; the bytes are copied, `device` is shared.
     void add(Event event, std::int16_t port, const QString& device, const QByteArray& bytes = {});
 
     // The record's clock: the start's UTC time carried forward by a steady clock, so that the
