@@ -1,8 +1,8 @@
 #include "SessionRecord.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,12 +56,13 @@ Time SessionRecord::now() const
 void SessionRecord::add(Event event, std::int16_t port, const QString& device,
                         const QByteArray& bytes)
 {
-    const Time time = now();
     // A copy of just the bytes: what a read hands over may sit in a far larger buffer.
     QByteArray kept(bytes.constData(), bytes.size());
     // Every entry counts, so that a stuck file also bounds a stream of empty events.
     const qint64 cost = kept.size() + qint64(sizeof(Entry));
     const std::lock_guard lock(mutex_);
+    // Each line a microsecond at least after the one before, so that times order the lines.
+    Time time = std::max(now(), lastTime_ + microseconds(1));
     if (queuedBytes_ + cost > MaxQueuedBytes) {
         ++unrecordedEvents_;
         unrecordedBytes_ += bytes.size();
@@ -73,8 +74,10 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
                               QByteArray::number(unrecordedBytes_) + " bytes"});
         unrecordedEvents_ = 0;
         unrecordedBytes_ = 0;
+        time += microseconds(1);
     }
     queue_.push_back({time, event, port, device, std::move(kept)});
+    lastTime_ = time;
     queuedBytes_ += cost;
 }
 

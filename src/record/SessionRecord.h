@@ -65,7 +65,8 @@ public:
     void add(Event event, std::int16_t port, const QString& device, const QByteArray& bytes = {});
 
     // The record's clock: the start's UTC time carried forward by a steady clock, so that the
-    // times in one record never go back when the system clock is set.
+    // times in one record never go back when the system clock is set. The lines' own times also
+    // step forward by a microsecond at least from one line to the next.
     Time now() const;
     Time start() const { return startWall_; }
 
@@ -93,6 +94,7 @@ private:
     std::condition_variable wake_;
     std::vector<Entry> queue_;
     qint64 queuedBytes_ = 0;
+    Time lastTime_{};
     qint64 unrecordedEvents_ = 0;
     qint64 unrecordedBytes_ = 0;
     bool stopping_ = false;

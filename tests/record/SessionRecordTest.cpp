@@ -99,7 +99,7 @@ TEST(SessionRecord, PortEventsSendsAndReceptionsAreRecordedInOrderWithTheirPort)
     const std::vector<Line> lines = recordLines(path);
     EXPECT_EQ(seen(lines), expected);
     for (std::size_t i = 1; i < lines.size(); ++i)
-        EXPECT_LE(lines[i - 1].time, lines[i].time);
+        EXPECT_LT(lines[i - 1].time, lines[i].time);
 }
 
 TEST(SessionRecord, StartsWithTheFieldNamesAndAppendsToAnExistingFile)
@@ -123,7 +123,7 @@ TEST(SessionRecord, LinesOfTwoRecordsInOneFileNeverMix)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("session.tsv");
-    constexpr int Lines = 2000; // within the queue's bound
+    constexpr int Lines = 2000;          // within the queue's bound
     const QByteArray bytes(700, '\x1B'); // a line of several KiB
     {
         SessionRecord first(path);
