@@ -128,12 +128,7 @@ std::vector<Line> linesWith(const std::vector<Arrival>& arrivals, const QByteArr
 
 class Run {
 public:
-    // The console keeps its session record, as it does for the operator.
-    Run()
-    {
-        qputenv("QX200_COM1", master_.link().toLocal8Bit());
-        record_->failed = [this](const QString& text) { recordFailure_ = text; };
-    }
+    Run() { qputenv("QX200_COM1", master_.link().toLocal8Bit()); }
     ~Run() { form_.reset(); }
 
     QJsonObject measure()
@@ -181,7 +176,9 @@ private:
         PaintWatch watch;
         const Clock::time_point start = Clock::now();
         form_ = std::make_unique<Form1>(port_);
+        // The console keeps its session record, as it does for the operator.
         recorder_->watch(*form_);
+        record_->failed = [this](const QString& text) { recordFailure_ = text; };
         form_->messageBox = [](const QString& text) {
             throw std::runtime_error("message box: " + text.toStdString());
         };
