@@ -5,16 +5,20 @@
 #include "MasterEnd.h"
 #include "Stats.h"
 #include "console/QtSerialPort.h"
+#include "record/ConsoleRecorder.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <time.h>
 #include <utility>
@@ -149,6 +153,12 @@ public:
         detail_["real_time_reader"] = master_.realTimeReader();
         detail_["real_time_watch"] = watch_.realTime();
         detail_["machine_alone"] = machineAlone_;
+        form_.reset();
+        recorder_.reset();
+        record_.reset(); // the last lines written
+        if (!recordFailure_.isEmpty())
+            throw std::runtime_error(recordFailure_.toStdString());
+        detail_["session_record_mib"] = double(QFileInfo(recordFile_).size()) / (1 << 20);
         figures_["detail"] = detail_;
         return figures_;
     }
@@ -166,7 +176,10 @@ private:
     {
         PaintWatch watch;
         const Clock::time_point start = Clock::now();
-        form_ = std::make_unique<Form1>(comm_);
+        form_ = std::make_unique<Form1>(port_);
+        // The console keeps its session record, as it does for the operator.
+        recorder_->watch(*form_);
+        record_->failed = [this](const QString& text) { recordFailure_ = text; };
         form_->messageBox = [](const QString& text) {
             throw std::runtime_error("message box: " + text.toStdString());
         };
@@ -402,6 +415,13 @@ private:
     HostWatch watch_;
     MasterEnd master_;
     QtSerialPort comm_;
+    ObservedPort port_{comm_};
+    QTemporaryDir recordDir_;
+    const QString recordFile_ = recordDir_.filePath(QStringLiteral("session.tsv"));
+    std::unique_ptr<record::SessionRecord> record_ =
+        std::make_unique<record::SessionRecord>(recordFile_);
+    std::optional<ConsoleRecorder> recorder_{std::in_place, *record_, port_};
+    QString recordFailure_;
     std::unique_ptr<Form1> form_;
     QJsonObject figures_;
     QJsonObject detail_;

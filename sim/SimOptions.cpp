@@ -20,6 +20,18 @@ std::optional<std::uint64_t> readNumber(std::string_view text, std::uint64_t low
 constexpr std::uint64_t MaxDurationMs = 86'400'000; // one day
 constexpr std::uint64_t MaxSplitMs = 60'000;
 constexpr std::uint64_t MaxFlood = 10'000'000;
+constexpr double MaxReplaySpeed = 1000;
+
+// A decimal number above 0 and at most `high`.
+std::optional<double> readFactor(std::string_view text, double high)
+{
+    double value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || !(value > 0) || value > high)
+        return std::nullopt;
+    return value;
+}
 
 // "PORT", "HOST:PORT" or "[IPV6]:PORT".
 std::optional<TcpAddress> readTcpAddress(std::string_view text)
@@ -61,7 +73,8 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
         }
         const bool takesValue = name == "--link" || name == "--tcp" || name == "--split-ms" ||
                                 name == "--flood" || name == "--baud" || name == "--seed" ||
-                                name == "--warmup-ms" || name == "--cooldown-ms";
+                                name == "--warmup-ms" || name == "--cooldown-ms" ||
+                                name == "--replay" || name == "--replay-speed";
         const bool isSwitch =
             name == "--silent" || name == "--garbage" || name == "--help" || name == "-h";
         if (!takesValue && !isSwitch)
@@ -119,6 +132,15 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
             if (!seed)
                 return bad("a number from 0 to 4294967295");
             options.seed = static_cast<std::uint32_t>(*seed);
+        } else if (name == "--replay") {
+            if (value.empty())
+                return bad("a record file");
+            options.replay = std::string(value);
+        } else if (name == "--replay-speed") {
+            const auto speed = readFactor(value, MaxReplaySpeed);
+            if (!speed)
+                return bad("a number above 0 and at most 1000");
+            options.replaySpeed = *speed;
         } else {
             const auto ms = readNumber(value, 0, MaxDurationMs);
             if (!ms)
@@ -129,6 +151,8 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
     }
     if (linkGiven && options.tcp)
         return fail("options '--link' and '--tcp' exclude each other");
+    if (options.replaySpeed != 1.0 && options.replay.empty())
+        return fail("option '--replay-speed' needs '--replay FILE'");
     return ParsedOptions{options, {}};
 }
 
@@ -155,6 +179,10 @@ Options:
   --flood N            send N random bytes per second all the time, whatever comes in
   --baud 19200|9600    pace replies at the wire time of that speed (10 bits per byte)
   --seed N             seed the randomness (drift, garbage, flood) for a repeatable run
+  --replay FILE        answer each command line as it was answered in the console's session
+                       record FILE, in the recorded order and with the recorded delays; a line
+                       the record never sent gets the normal answer
+  --replay-speed N     replay N times as fast (0.5: half as fast; default 1)
   --help               show this text
 )";
 }

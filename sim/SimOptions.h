@@ -29,6 +29,8 @@ struct SimOptions {
     std::optional<std::uint32_t> seed;  // none: a different sequence every run
     std::chrono::milliseconds warmup{10000};
     std::chrono::milliseconds cooldown{10000};
+    std::string replay;       // a session record to answer from; empty: none
+    double replaySpeed = 1.0; // the record's delays are divided by this
     bool help = false;
 };
 

@@ -36,7 +36,8 @@ bool peerGone(int error)
 
 } // namespace
 
-void serveProjector(Wire& wire, const SimOptions& options, int signalFd)
+void serveProjector(Wire& wire, const SimOptions& options, int signalFd,
+                    std::optional<ReplayScript> replay)
 {
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
     ProjectorModel model(ModelConfig{options.warmup, options.cooldown, seed});
@@ -129,10 +130,16 @@ void serveProjector(Wire& wire, const SimOptions& options, int signalFd)
                 const auto modelNow = std::chrono::duration_cast<Millis>(now);
                 for (const std::string& line :
                      splitter.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
-                    std::string reply =
-                        options.garbage ? noise.garbageReply() : model.answer(line, modelNow);
-                    if (!options.silent && pacer.pending() + reply.size() <= MaxPendingReply)
-                        pacer.push(reply, now);
+                    auto reply = replay ? replay->answer(line) : std::nullopt;
+                    if (!reply)
+                        reply = ReplayAnswer{{Nanos(0), options.garbage
+                                                            ? noise.garbageReply()
+                                                            : model.answer(line, modelNow)}};
+                    for (const ReplayChunk& chunk : *reply) {
+                        if (!options.silent &&
+                            pacer.pending() + chunk.bytes.size() <= MaxPendingReply)
+                            pacer.push(chunk.bytes, now + chunk.after);
+                    }
                 }
             } else if (n == 0 || peerGone(errno)) {
                 wire.hangUp(now);

@@ -3,8 +3,11 @@
 // The simulator's end of a line, whatever carries it (a pseudo-terminal, a TCP connection), and
 // the loop that serves the projector model on it.
 
+#include "Replay.h"
 #include "SerialWire.h"
 #include "SimOptions.h"
+
+#include <optional>
 
 namespace qx200::sim {
 
@@ -27,8 +30,9 @@ public:
     virtual Nanos tend(Nanos now) = 0;
 };
 
-// Answers command lines on the wire until signalFd (a signalfd) becomes readable. Throws
-// std::runtime_error when the wire fails.
-void serveProjector(Wire& wire, const SimOptions& options, int signalFd);
+// Answers command lines on the wire until signalFd (a signalfd) becomes readable; with a replay
+// script, the lines it knows are answered from it. Throws std::runtime_error when the wire fails.
+void serveProjector(Wire& wire, const SimOptions& options, int signalFd,
+                    std::optional<ReplayScript> replay = std::nullopt);
 
 } // namespace qx200::sim

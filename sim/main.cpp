@@ -1,6 +1,7 @@
 // qx200-sim: a projector on a pseudo-terminal or on TCP, for trying the console without hardware.
 
 #include "PtyEndpoint.h"
+#include "Replay.h"
 #include "SimOptions.h"
 #include "TcpEndpoint.h"
 #include "console/StopSignals.h"
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -37,12 +39,14 @@ int main(int argc, char** argv)
 
     // Serves on the opened wire until a termination signal; the line printed first tells a
     // console (or a test) where to connect.
+    std::optional<ReplayScript> replay;
     auto serve = [&](auto& endpoint, const std::string& where) {
         std::printf("qx200-sim: serving on %s\n", where.c_str());
         std::fflush(stdout);
-        serveProjector(endpoint, *parsed.options, signalFd);
+        serveProjector(endpoint, *parsed.options, signalFd, std::move(replay));
     };
     try {
+        replay = loadReplay(*parsed.options);
         if (const auto& tcp = parsed.options->tcp) {
             TcpEndpoint endpoint(*tcp);
             endpoint.open();

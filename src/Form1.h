@@ -36,9 +36,10 @@ public:
     template <class Handler> void dispatch(Handler&& handler);
 
     // Replaceable platform pieces, so tests record instead of blocking or quitting.
-    std::function<void(const QString&)> messageBox; // modal warning with the window's title
-    std::function<void()> endProgram;               // leaves the event loop
-    std::function<QSize()> screenSizeTwips;         // the screen the window is centred on
+    std::function<void(const QString&)> messageBox;    // modal warning with the window's title
+    std::function<void()> endProgram;                  // leaves the event loop
+    std::function<QSize()> screenSizeTwips;            // the screen the window is centred on
+    std::function<void(const QString&)> statusChanged; // told each new text of the status line
 
     // The notice of a device lost under the open port: shown without blocking the panel, its
     // text replaced while the fault lasts, closed when the device is back. Null until the first.

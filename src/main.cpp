@@ -5,9 +5,11 @@
 #include "console/QtSerialPort.h"
 #include "console/QuitSignals.h"
 #include "panel/Appearance.h"
+#include "record/ConsoleRecorder.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -45,7 +47,16 @@ int main(int argc, char** argv)
     comm.deviceFor = [devices](std::int16_t port) {
         return qx200::resolveDevice(port, devices).device;
     };
-    qx200::Form1 window(comm);
+    // The session record sees every operation on the port and the window's status line.
+    qx200::ObservedPort port(comm);
+    const auto record =
+        qx200::record::startSessionRecord({!command.options.noRecord, command.options.recordFile});
+    std::optional<qx200::ConsoleRecorder> recorder;
+    if (record)
+        recorder.emplace(*record, port);
+    qx200::Form1 window(port);
+    if (recorder)
+        recorder->watch(window);
     quitSignals.listen([&] { window.dispatch([&] { window.Command16_Click(); }); });
     window.dispatch([&] { window.Form_Load(); });
     window.show();

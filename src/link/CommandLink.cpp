@@ -38,7 +38,10 @@ void Form1::showReceived(const QByteArray& rendering)
 {
     Label12->setText(QString::fromLatin1(rendering));
     if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, rendering)) {
-        Label22->setText(QString::fromLatin1(result->status));
+        const QString status = QString::fromLatin1(result->status);
+        if (statusChanged && status != Label22->text())
+            statusChanged(status);
+        Label22->setText(status);
         if (result->pressureValue)
             S.PressureValue = *result->pressureValue;
     }

@@ -1,12 +1,13 @@
 #pragma once
 
 // What the fault tests (and the soak program) share: a console on the real serial service whose
-// every hand-over is seen by a forwarding decorator, and the process figures they check: open
+// every hand-over is seen through an ObservedPort, and the process figures they check: open
 // descriptors, lock files, resident memory, processor time.
 
 #include "Form1.h"
 #include "console/QtSerialPort.h"
 #include "link/TraceRendering.h"
+#include "record/ObservedPort.h"
 #include "support/EventLoop.h"
 
 #include <QCoreApplication>
@@ -29,62 +30,6 @@
 #include <unistd.h>
 
 namespace qx200::testing {
-
-// Forwards every operation and both callbacks between a console and the real service, and
-// reports what crossed: each Input() result and each Output() that was accepted.
-class RecordingPort final : public SerialPort {
-public:
-    explicit RecordingPort(SerialPort& inner) : inner_(inner)
-    {
-        inner_.OnComm = [this] {
-            if (OnComm)
-                OnComm();
-        };
-        inner_.OnFault = [this](const QString& text) {
-            if (OnFault)
-                OnFault(text);
-        };
-        inner_.OnRecover = [this] {
-            if (OnRecover)
-                OnRecover();
-        };
-    }
-    ~RecordingPort() override
-    {
-        inner_.OnComm = nullptr;
-        inner_.OnFault = nullptr;
-        inner_.OnRecover = nullptr;
-    }
-    RecordingPort(const RecordingPort&) = delete;
-    RecordingPort& operator=(const RecordingPort&) = delete;
-
-    void CommPort(std::int16_t port) override { inner_.CommPort(port); }
-    std::int16_t CommPort() const override { return inner_.CommPort(); }
-    void Settings(const QByteArray& settings) override { inner_.Settings(settings); }
-    bool PortOpen() const override { return inner_.PortOpen(); }
-    void PortOpen(bool open) override { inner_.PortOpen(open); }
-    void Output(const QByteArray& bytes) override
-    {
-        inner_.Output(bytes);
-        if (onOutput)
-            onOutput(bytes);
-    }
-    QByteArray Input() override
-    {
-        QByteArray bytes = inner_.Input();
-        if (onInput)
-            onInput(bytes);
-        return bytes;
-    }
-    std::int16_t CommEvent() const override { return inner_.CommEvent(); }
-    QString Device() const override { return inner_.Device(); }
-
-    std::function<void(const QByteArray&)> onInput;
-    std::function<void(const QByteArray&)> onOutput;
-
-private:
-    SerialPort& inner_;
-};
 
 // A started console on the real service of the device at `device` (named by QX200_COM1),
 // message boxes recorded.
@@ -132,7 +77,7 @@ public:
     }
 
     QtSerialPort port;
-    RecordingPort recorder{port};
+    ObservedPort recorder{port};
     std::unique_ptr<Form1> form;
     QStringList messages;
 };

@@ -30,6 +30,16 @@ TEST(SimOptionsTest, TakesEveryOptionInBothSpellings)
     EXPECT_EQ(o.seed, 4294967295u);
     EXPECT_EQ(o.warmup, 0ms);
     EXPECT_EQ(o.cooldown, 1500ms);
+    EXPECT_TRUE(o.replay.empty());
+}
+
+TEST(SimOptionsTest, TakesARecordToReplayAndItsSpeed)
+{
+    const auto parsed = parse({"--replay", "/tmp/session.tsv", "--replay-speed=0.5"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->replay, "/tmp/session.tsv");
+    EXPECT_EQ(parsed.options->replaySpeed, 0.5);
+    EXPECT_EQ(parse({"--replay", "/tmp/s.tsv"}).options->replaySpeed, 1.0);
 }
 
 TEST(SimOptionsTest, TakesATcpPortWithOrWithoutHost)
@@ -73,7 +83,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"WarmupOverADay", {"--warmup-ms", "86400001"}},
         BadCase{"TcpPortTooBig", {"--tcp", "65536"}}, BadCase{"TcpNoPort", {"--tcp", "host:"}},
         BadCase{"TcpNoHost", {"--tcp", ":4001"}}, BadCase{"TcpBareIpv6", {"--tcp", "::1:4001"}},
-        BadCase{"TcpAndLink", {"--link", "/tmp/x", "--tcp", "4001"}}),
+        BadCase{"TcpAndLink", {"--link", "/tmp/x", "--tcp", "4001"}},
+        BadCase{"EmptyReplay", {"--replay="}},
+        BadCase{"ZeroReplaySpeed", {"--replay", "r", "--replay-speed", "0"}},
+        BadCase{"NegativeReplaySpeed", {"--replay", "r", "--replay-speed", "-2"}},
+        BadCase{"WordReplaySpeed", {"--replay", "r", "--replay-speed", "fast"}},
+        BadCase{"HugeReplaySpeed", {"--replay", "r", "--replay-speed", "1e9"}},
+        BadCase{"ReplaySpeedAlone", {"--replay-speed", "2"}}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace

@@ -1,6 +1,8 @@
 // Runs the real simulator program on a link in a temporary directory and talks to it as a
 // console would: through the link, as a raw serial tty.
 
+#include "record/RecordFormat.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -17,6 +19,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -192,6 +195,38 @@ TEST_F(SimProcessTest, LeavesAFileThatIsNoLinkAlone)
     std::string content;
     std::getline(file, content);
     EXPECT_EQ(content, "keep me");
+}
+
+// A recorded reply comes in its recorded pieces, at the recorded delays scaled by the speed; a
+// line the record never sent gets the projector's own answer.
+TEST_F(SimProcessTest, ReplaysARecordWithItsDelays)
+{
+    namespace record = qx200::record;
+    using record::Event;
+    const record::Time start = std::chrono::sys_days(std::chrono::December / 8 / 2026);
+    std::string text(record::HeaderLine);
+    for (const auto& [ms, event, bytes] :
+         {std::tuple{0, Event::Sent, "CR0\r"}, std::tuple{400, Event::Received, "4"},
+          std::tuple{800, Event::Received, "0\r"}})
+        record::appendLine(text, start + std::chrono::milliseconds(ms), "COM1", "/dev/ttyS0", event,
+                           bytes);
+    const std::string path = dir_ + "/session.tsv";
+    std::ofstream(path) << text;
+
+    startServing({"--replay", path, "--replay-speed", "2"});
+    const int fd = openLine();
+    ASSERT_GE(fd, 0);
+    const auto sent = Clock::now();
+    EXPECT_EQ(exchange(fd, "CR0\r", "4"), "4");
+    const auto first = Clock::now() - sent;
+    EXPECT_EQ(readUntil(fd, "\r"), "0\r");
+    const auto second = Clock::now() - sent;
+    EXPECT_GE(first, 190ms);
+    EXPECT_GE(second - first, 150ms);
+    EXPECT_LT(second, 2s);
+    EXPECT_EQ(exchange(fd, "HELLO\r", "?\r"), "?\r");
+    ::close(fd);
+    ::unlink(path.c_str());
 }
 
 } // namespace

@@ -1,0 +1,67 @@
+#include "Replay.h"
+
+#include "record/RecordFormat.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace qx200::sim {
+
+ReplayScript::ReplayScript(std::string_view record, double speed)
+{
+    LineSplitter splitter;
+    ReplayAnswer* current = nullptr; // the answer of the line sent last
+    record::Time sentAt{};
+    while (!record.empty()) {
+        const std::size_t end = record.find('\n');
+        const auto line = record::parseLine(record.substr(0, end));
+        record.remove_prefix(end == record.npos ? record.size() : end + 1);
+        if (!line)
+            continue;
+        if (line->event == record::Event::Sent) {
+            for (const std::string& command : splitter.feed(line->bytes)) {
+                current = &lines_[command].answers.emplace_back();
+                sentAt = line->time;
+                ++commands_;
+            }
+        } else if (line->event == record::Event::Received && current) {
+            const auto delay = std::chrono::duration<double, std::nano>(line->time - sentAt);
+            current->push_back({Nanos(std::llround(delay.count() / speed)), line->bytes});
+        }
+    }
+}
+
+std::optional<ReplayAnswer> ReplayScript::answer(std::string_view line)
+{
+    const auto found = lines_.find(line);
+    if (found == lines_.end())
+        return std::nullopt;
+    Uses& uses = found->second;
+    const ReplayAnswer& answer = uses.answers[uses.next];
+    if (uses.next + 1 < uses.answers.size())
+        ++uses.next;
+    return answer;
+}
+
+std::optional<ReplayScript> loadReplay(const SimOptions& options)
+{
+    if (options.replay.empty())
+        return std::nullopt;
+    std::ifstream file(options.replay, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot read " + options.replay + ": " + std::strerror(errno));
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (file.bad())
+        throw std::runtime_error("cannot read " + options.replay);
+    ReplayScript script(text, options.replaySpeed);
+    if (script.commandCount() == 0)
+        throw std::runtime_error(options.replay +
+                                 " is not a session record of the console with a command in it");
+    return script;
+}
+
+} // namespace qx200::sim

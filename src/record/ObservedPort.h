@@ -1,0 +1,45 @@
+#pragma once
+
+// A serial service that forwards every operation and callback to another one and tells its
+// observers what crossed: the session record watches the console's port through it, and tests
+// watch what the console hands over.
+
+#include "console/SerialPort.h"
+
+#include <functional>
+
+namespace qx200 {
+
+class ObservedPort final : public SerialPort {
+public:
+    explicit ObservedPort(SerialPort& inner);
+    ~ObservedPort() override;
+    ObservedPort(const ObservedPort&) = delete;
+    ObservedPort& operator=(const ObservedPort&) = delete;
+
+    void CommPort(std::int16_t port) override { inner_.CommPort(port); }
+    std::int16_t CommPort() const override { return inner_.CommPort(); }
+    void Settings(const QByteArray& settings) override;
+    bool PortOpen() const override { return inner_.PortOpen(); }
+    void PortOpen(bool open) override;
+    void Output(const QByteArray& bytes) override;
+    QByteArray Input() override;
+    std::int16_t CommEvent() const override { return inner_.CommEvent(); }
+    QString Device() const override { return inner_.Device(); }
+
+    // Each is told after the operation succeeded, before the caller goes on.
+    std::function<void(const QByteArray&)> onOutput;   // the bytes written
+    std::function<void(const QByteArray&)> onInput;    // what Input() handed over, maybe nothing
+    std::function<void(const QByteArray&)> onSettings; // the settings now in effect
+    std::function<void()> onOpened;
+    std::function<void(const QString&)> onOpenFailed; // the failure's text; the error goes on
+    std::function<void()> onClosed;                   // an open port was closed
+    // Told before the console's own OnFault and OnRecover.
+    std::function<void(const QString&)> onLost;
+    std::function<void()> onBack;
+
+private:
+    SerialPort& inner_;
+};
+
+} // namespace qx200
