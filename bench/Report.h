@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -96,6 +97,23 @@ inline int reportMedians(std::span<const Mark> marks, const QJsonArray& runs, QJ
                     ok ? "ok" : "MISSED");
     }
     return missed;
+}
+
+// Writes the result as JSON and says whether every figure reached its mark. Returns the
+// program's exit status: 1 only when the file cannot be written.
+inline int writeResult(const QJsonObject& result, const QString& path, int missed)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    out.write(QJsonDocument(result).toJson());
+    std::printf("\n%s; written to %s\n",
+                missed ? qPrintable(QStringLiteral("%1 figure(s) miss their mark").arg(missed))
+                       : "every figure reaches its mark",
+                qPrintable(path));
+    return 0;
 }
 
 inline QJsonObject machine()

@@ -159,17 +159,7 @@ int parent(int argc, char** argv)
     result["runs"] = runs;
     result["runs_set_aside"] = setAside;
 
-    QFile out(resultPath);
-    if (!out.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "qx200-bench: cannot write %s\n", qPrintable(resultPath));
-        return 1;
-    }
-    out.write(QJsonDocument(result).toJson());
-    std::printf("\n%s; written to %s\n",
-                missed ? qPrintable(QStringLiteral("%1 figure(s) miss their mark").arg(missed))
-                       : "every figure reaches its mark",
-                qPrintable(resultPath));
-    return 0;
+    return writeResult(result, resultPath, missed);
 }
 
 } // namespace

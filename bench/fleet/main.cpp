@@ -275,17 +275,7 @@ int run(const QString& resultPath)
     const int missed = reportMedians(Marks, runs, result);
     result["machine"] = host;
     result["runs"] = runs;
-    QFile out(resultPath);
-    if (!out.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "qx200-bench-fleet: cannot write %s\n", qPrintable(resultPath));
-        return 1;
-    }
-    out.write(QJsonDocument(result).toJson());
-    std::printf("\n%s; written to %s\n",
-                missed ? qPrintable(QStringLiteral("%1 figure(s) miss their mark").arg(missed))
-                       : "every figure reaches its mark",
-                qPrintable(resultPath));
-    return 0;
+    return writeResult(result, resultPath, missed);
 }
 
 } // namespace

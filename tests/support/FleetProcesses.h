@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 // The programs of a monitored venue, each started for one test (or one benchmark run) on
 // 127.0.0.1 and stopped with it: the exporter polling simulated projectors, and a real
 // Prometheus scraping the exporter. Simulators come from support/Simulator.h.
@@ -109,16 +111,7 @@ public:
                                      process_.errorString().toStdString());
     }
 
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(10000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+    void stop() { stopChild(process_, 10000); }
 
     qint64 pid() const { return process_.processId(); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 // The real serial server (Debian's ser2net) in front of a local device, started by a test on a
 // free port of 127.0.0.1 in the foreground with its own configuration, stopped with the test.
 
@@ -75,16 +77,7 @@ public:
         }
     }
 
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+    void stop() { stopChild(process_); }
 
     qint64 pid() const { return process_.processId(); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -44,16 +46,7 @@ public:
     }
 
     // Stops the program (SIGTERM); it removes its link.
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+    void stop() { stopChild(process_); }
 
 private:
     QTemporaryDir dir_;

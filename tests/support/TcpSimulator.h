@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -41,17 +43,7 @@ public:
     quint16 port() const { return port_; }
 
     // Stops the program (SIGTERM); its exit status, -1 when it had to be killed.
-    int stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return process_.exitCode();
-        process_.terminate();
-        if (process_.waitForFinished(5000))
-            return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-        process_.kill();
-        process_.waitForFinished(5000);
-        return -1;
-    }
+    int stop() { return stopChild(process_); }
 
 private:
     QProcess process_;
