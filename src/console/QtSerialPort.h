@@ -59,6 +59,7 @@ public:
 
     // True while the console's open port has no device behind it (also while connecting).
     bool deviceLost() const { return open_ && !up_; }
+    bool DeviceReady() const override { return open_ && up_; }
     // Bytes written but not yet taken by the device.
     qsizetype pendingOutput() const { return queue_.bytes(); }
     // Where lock files of other programs are looked for.

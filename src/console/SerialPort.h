@@ -42,6 +42,9 @@ public:
     virtual std::int16_t CommEvent() const = 0;
     // The device the current port number resolves to, e.g. "/dev/ttyUSB0".
     virtual QString Device() const = 0;
+    // True while the open port has a device that takes what is written; false while a network
+    // device is still connecting or a lost device is away.
+    virtual bool DeviceReady() const { return PortOpen(); }
 
     // Raised on the window's thread for each communications event.
     std::function<void()> OnComm;

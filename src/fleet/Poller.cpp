@@ -109,6 +109,17 @@ void Poller::sendQuery()
         endRound();
         return;
     }
+    if (!port_->DeviceReady()) {
+        // A network device still connecting: asked again after the pace, for a while.
+        if (roundClock_.elapsed() < timing_.connecting.count()) {
+            paceTimer_.start();
+            return;
+        }
+        fault_ = QStringLiteral("%1: not connected").arg(config_.device);
+        report(PollError::DeviceLost);
+        endRound();
+        return;
+    }
     reply_.clear();
     try {
         port_->Input(); // what came between queries belongs to no query

@@ -46,6 +46,9 @@ inline constexpr std::array<StatusQuery, 8> PolledQueries{
 struct PollTiming {
     std::chrono::milliseconds replyWindow{1000};
     std::chrono::milliseconds pace{100}; // between a reply and the next query
+    // How long a round waits for a network device that is still connecting (the service gives
+    // a connection 3 s and then half a second to settle).
+    std::chrono::milliseconds connecting{4000};
 };
 
 enum class PollError { Timeout, Garbled, DeviceLost };

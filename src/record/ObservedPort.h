@@ -26,6 +26,7 @@ public:
     QByteArray Input() override;
     std::int16_t CommEvent() const override { return inner_.CommEvent(); }
     QString Device() const override { return inner_.Device(); }
+    bool DeviceReady() const override { return inner_.DeviceReady(); }
 
     // Each is told after the operation succeeded, before the caller goes on.
     std::function<void(const QByteArray&)> onOutput;   // the bytes written

@@ -2,6 +2,7 @@
 
 #include "support/HttpExchange.h"
 #include "support/Simulator.h"
+#include "support/TcpSimulator.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -88,6 +89,14 @@ TEST(ExporterProcess, ProbeTellsWhetherTheProjectorAnswered)
     const ProgramRun missing = runExporter({"--probe", healthy.link() + "-missing"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.out.contains("fault: "));
+}
+
+TEST(ExporterProcess, ProbeWaitsForANetworkDeviceToConnect)
+{
+    testing::TcpSimulator projector;
+    const ProgramRun answered = runExporter({"--probe", projector.device()});
+    EXPECT_EQ(answered.exitCode, 0) << answered.out.toStdString();
+    EXPECT_TRUE(answered.out.contains("lamp_hours: 1234\n"));
 }
 
 quint16 freePort()
