@@ -1,4 +1,5 @@
 #include "MasterEnd.h"
+#include "support/LoopbackListener.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -35,16 +36,9 @@ std::vector<Line> linesOf(const std::vector<Arrival>& arrivals)
 MasterEnd::MasterEnd(Transport transport) : master_(line_.master()), device_(line_.link())
 {
     if (transport == Transport::Tcp) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("no listening socket on 127.0.0.1");
-        device_ = QStringLiteral("tcp:127.0.0.1:%1").arg(ntohs(address.sin_port));
+        testing::LoopbackListener listener(1, SOCK_NONBLOCK);
+        listener_ = listener.release();
+        device_ = QStringLiteral("tcp:127.0.0.1:%1").arg(listener.port());
     }
     reader_ = std::thread([this] { read(); });
 }

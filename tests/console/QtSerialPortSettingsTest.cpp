@@ -1,10 +1,8 @@
 #include "console/QtSerialPort.h"
+#include "support/EventLoop.h"
 #include "support/PseudoTerminal.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <termios.h>
@@ -13,14 +11,6 @@ namespace qx200 {
 namespace {
 
 using testing::PseudoTerminal;
-
-bool eventually(const std::function<bool()>& condition)
-{
-    QDeadlineTimer deadline(15000);
-    while (!condition() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 // Settings the device refuses are not kept: the device comes back with the ones in force.
 TEST(QtSerialPortSettings, RefusedSettingsAreNotKeptForTheNextOpening)
@@ -37,9 +27,9 @@ TEST(QtSerialPortSettings, RefusedSettingsAreNotKeptForTheNextOpening)
     pty->hangUp(); // the device refuses every setting from now on
     EXPECT_THROW(port.Settings("9600,N,8,1"), PortError);
 
-    ASSERT_TRUE(eventually([&] { return port.deviceLost(); }));
+    ASSERT_TRUE(testing::waitUntil([&] { return port.deviceLost(); }, 15000));
     pty = std::make_unique<PseudoTerminal>(link); // plugged in again
-    ASSERT_TRUE(eventually([&] { return !port.deviceLost(); }));
+    ASSERT_TRUE(testing::waitUntil([&] { return !port.deviceLost(); }, 15000));
     const termios attributes = pty->slaveAttributes();
     EXPECT_EQ(cfgetospeed(&attributes), speed_t(B19200));
     port.PortOpen(false);

@@ -92,25 +92,6 @@ inline const QByteArray& collectedBytes(const RenderedText& collection)
     return collection.bytes();
 }
 
-// Runs the event loop, as the program's own would run, until the condition holds (looked at
-// every 2 ms) or the time is up.
-template <class Condition> bool waitUntil(Condition condition, int timeoutMs)
-{
-    if (condition())
-        return true;
-    const QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition() || deadline.hasExpired())
-            loop.quit();
-    });
-    poll.start();
-    loop.exec();
-    return condition();
-}
-
 inline int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd"))

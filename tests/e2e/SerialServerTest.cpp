@@ -4,6 +4,7 @@
 #include "support/SerialServer.h"
 #include "e2e/EndToEnd.h"
 #include "e2e/FaultSupport.h"
+#include "support/LoopbackListener.h"
 
 #include <QCryptographicHash>
 #include <QRadioButton>
@@ -213,16 +214,10 @@ class Blackhole {
 public:
     Blackhole()
     {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(listener_, 0) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("no listening socket");
-        port_ = ntohs(address.sin_port);
+        testing::LoopbackListener listener(0);
+        listener_ = listener.release();
+        port_ = listener.port();
+        sockaddr_in address = listener.address;
         for (int& filler : fillers_) {
             filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);

@@ -2,6 +2,7 @@
 
 // Running the event loop for a while, and what the process spent meanwhile.
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <ctime>
@@ -14,6 +15,25 @@ inline void runFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Runs the event loop, as the program's own would run, until the condition holds (looked at
+// every 2 ms) or the time is up.
+template <class Condition> bool waitUntil(Condition condition, int timeoutMs)
+{
+    if (condition())
+        return true;
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    return condition();
 }
 
 // Processor time this process has used, in seconds.
