@@ -4,6 +4,7 @@
 #include "HostWatch.h"
 #include "MasterEnd.h"
 #include "Stats.h"
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "record/ConsoleRecorder.h"
 
@@ -239,8 +240,7 @@ private:
         form_.reset();
         comm_.PortOpen(false);
         MasterEnd server(MasterEnd::Transport::Tcp);
-        QtSerialPort comm;
-        comm.deviceFor = [&](std::int16_t) { return server.device(); };
+        QtSerialPort comm([&](std::int16_t) { return server.device(); });
         Form1 form(comm);
         form.messageBox = [](const QString& text) {
             throw std::runtime_error("message box: " + text.toStdString());
@@ -414,7 +414,7 @@ private:
 
     HostWatch watch_;
     MasterEnd master_;
-    QtSerialPort comm_;
+    QtSerialPort comm_{devicePathFor};
     ObservedPort port_{comm_};
     QTemporaryDir recordDir_;
     const QString recordFile_ = recordDir_.filePath(QStringLiteral("session.tsv"));

@@ -43,10 +43,8 @@ int main(int argc, char** argv)
     QApplication::setStyle(QStringLiteral("Fusion"));
     qx200::registerFontSubstitutions();
 
-    qx200::QtSerialPort comm;
-    comm.deviceFor = [devices](std::int16_t port) {
-        return qx200::resolveDevice(port, devices).device;
-    };
+    qx200::QtSerialPort comm(
+        [devices](std::int16_t port) { return qx200::resolveDevice(port, devices).device; });
     // The session record sees every operation on the port and the window's status line.
     qx200::ObservedPort port(comm);
     const auto record =

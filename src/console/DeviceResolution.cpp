@@ -111,6 +111,11 @@ DeviceChoices readDeviceChoices(const QProcessEnvironment& environment, QString*
     return choices;
 }
 
+QString devicePathFor(std::int16_t port)
+{
+    return resolveDevice(port, readDeviceChoices(QProcessEnvironment::systemEnvironment())).device;
+}
+
 QString checkDevices(const DeviceChoices& choices, std::initializer_list<std::int16_t> ports)
 {
     for (const std::int16_t port : ports) {

@@ -36,6 +36,9 @@ QString settingsFilePath(const QProcessEnvironment& environment);
 // missing settings file names nothing; one that cannot be read leaves the reason in *error.
 DeviceChoices readDeviceChoices(const QProcessEnvironment& environment, QString* error = nullptr);
 
+// COMn as the environment and the settings file of this process name it, else /dev/ttyS<n-1>.
+QString devicePathFor(std::int16_t port);
+
 // The first of these ports whose device text is malformed, as a line that says where it is
 // written and what is wrong; empty when every one is well formed.
 QString checkDevices(const DeviceChoices& choices, std::initializer_list<std::int16_t> ports);

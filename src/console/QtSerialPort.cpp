@@ -1,8 +1,6 @@
 #include "console/QtSerialPort.h"
-#include "console/DeviceResolution.h"
 #include "console/Logging.h"
 
-#include <QProcessEnvironment>
 #include <algorithm>
 #include <utility>
 
@@ -24,12 +22,8 @@ QString serverSaid(const QByteArray& bytes)
 
 } // namespace
 
-QString devicePathFor(std::int16_t port)
-{
-    return resolveDevice(port, readDeviceChoices(QProcessEnvironment::systemEnvironment())).device;
-}
-
-QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent)
+QtSerialPort::QtSerialPort(DeviceLookup deviceFor, QObject* parent)
+    : QObject(parent), deviceFor_(std::move(deviceFor))
 {
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &QtSerialPort::retry);

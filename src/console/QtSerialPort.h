@@ -13,9 +13,6 @@
 
 namespace qx200 {
 
-// COMn as the environment and the settings file name it, else /dev/ttyS<n-1>.
-QString devicePathFor(std::int16_t port);
-
 // The serial service on a real device: a local tty, or a serial server over raw TCP or Telnet
 // with the COM-PORT option.
 //
@@ -41,7 +38,11 @@ public:
     // How long a new network connection must last before the device counts as back.
     static constexpr int SettleMs = 500;
 
-    explicit QtSerialPort(QObject* parent = nullptr);
+    // The device behind a port number is the owner's to say: the console's COMn rule, or the
+    // one device of a projector.
+    using DeviceLookup = std::function<QString(std::int16_t)>;
+
+    explicit QtSerialPort(DeviceLookup deviceFor, QObject* parent = nullptr);
     ~QtSerialPort() override;
 
     void CommPort(std::int16_t port) override;
@@ -52,10 +53,7 @@ public:
     void Output(const QByteArray& bytes) override;
     QByteArray Input() override;
     std::int16_t CommEvent() const override { return event_; }
-    QString Device() const override { return deviceFor(commPort_); }
-
-    // What a port number resolves to; the console's COMn rule unless replaced.
-    std::function<QString(std::int16_t)> deviceFor = devicePathFor;
+    QString Device() const override { return deviceFor_(commPort_); }
 
     // True while the console's open port has no device behind it (also while connecting).
     bool deviceLost() const { return open_ && !up_; }
@@ -83,6 +81,7 @@ private:
     void endNotice();
     void tell(const QString& text);
 
+    DeviceLookup deviceFor_;
     std::unique_ptr<DeviceLink> link_;
     OutputQueue queue_;
     QTimer retry_;

@@ -58,9 +58,7 @@ void logChanges(Poller& poller)
 
 std::unique_ptr<SerialPort> serialServiceFor(const QString& device)
 {
-    auto port = std::make_unique<QtSerialPort>();
-    port->deviceFor = [device](std::int16_t) { return device; };
-    return port;
+    return std::make_unique<QtSerialPort>([device](std::int16_t) { return device; });
 }
 
 Fleet::Fleet(const FleetConfig& config, PollTiming timing)

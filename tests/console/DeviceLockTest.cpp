@@ -1,3 +1,4 @@
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "support/PseudoTerminal.h"
 #include "support/Refusal.h"
@@ -110,7 +111,7 @@ protected:
     QProcess holder;
     PseudoTerminal pty;
     QTemporaryDir locks;
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
 };
 
 TEST_P(LockFile, OpensHoldsOrNamesTheFileToRemove)

@@ -1,7 +1,5 @@
 #include "console/DeviceResolution.h"
 
-#include "console/QtSerialPort.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -119,9 +117,8 @@ TEST_F(DeviceSettings, AFileThatIsNoSettingsFileIsAnError)
         << error.toStdString();
 }
 
-// The serial service's own rule reads the same file, at the place the process's environment
-// names.
-TEST_F(DeviceSettings, IsWhatTheSerialServiceOpensByDefault)
+// The rule of this process reads the same file, at the place the process's environment names.
+TEST_F(DeviceSettings, IsReadWhereTheProcessEnvironmentSays)
 {
     write("[ports]\nCOM9=tcp:serial-server:4009\n");
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
@@ -129,6 +126,17 @@ TEST_F(DeviceSettings, IsWhatTheSerialServiceOpensByDefault)
     const QString device = devicePathFor(9);
     saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
     EXPECT_EQ(device, QStringLiteral("tcp:serial-server:4009"));
+}
+
+TEST(DevicePath, ComesFromTheEnvironmentOrTheClassicDevice)
+{
+    qputenv("QX200_COM7", "/dev/ttyUSB3");
+    EXPECT_EQ(devicePathFor(7), QStringLiteral("/dev/ttyUSB3"));
+    qunsetenv("QX200_COM7");
+    EXPECT_EQ(devicePathFor(7), QStringLiteral("/dev/ttyS6"));
+    EXPECT_EQ(devicePathFor(1), qEnvironmentVariableIsSet("QX200_COM1")
+                                    ? qEnvironmentVariable("QX200_COM1")
+                                    : QStringLiteral("/dev/ttyS0"));
 }
 
 struct CheckCase {

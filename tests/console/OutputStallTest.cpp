@@ -2,6 +2,7 @@
 // lost one: the console keeps its port, drops whole lines it cannot queue, says how many, and
 // carries on when the device reads again.
 
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "support/EventLoop.h"
 #include "support/PseudoTerminal.h"
@@ -22,7 +23,7 @@ TEST(OutputStall, DropsWholeLinesWhileTheDeviceDoesNotReadAndResumes)
 {
     PseudoTerminal pty; // its master reads nothing until told
     qputenv("QX200_COM1", pty.link().toLocal8Bit());
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     QStringList faults;
     int recoveries = 0;
     port.OnFault = [&](const QString& text) { faults << text; };

@@ -23,8 +23,7 @@ quint16 closedPort()
 
 TEST(QtSerialPortNetwork, RefusesAMalformedAddressAtOnce)
 {
-    QtSerialPort port;
-    port.deviceFor = [](std::int16_t) { return QStringLiteral("tcp:serial-server"); };
+    QtSerialPort port([](std::int16_t) { return QStringLiteral("tcp:serial-server"); });
     try {
         port.PortOpen(true);
         FAIL() << "opened";
@@ -39,8 +38,7 @@ TEST(QtSerialPortNetwork, RefusesAMalformedAddressAtOnce)
 TEST(QtSerialPortNetwork, TellsARefusedConnectionOnceAndKeepsTrying)
 {
     const QString device = QStringLiteral("tcp:127.0.0.1:%1").arg(closedPort());
-    QtSerialPort port;
-    port.deviceFor = [&](std::int16_t) { return device; };
+    QtSerialPort port([&](std::int16_t) { return device; });
     QStringList faults;
     port.OnFault = [&](const QString& text) { faults << text; };
     port.Settings("19200,N,8,1");
@@ -83,8 +81,7 @@ TEST(QtSerialPortNetwork, TellsOnceWhatAServerThatHangsUpSaid)
         }
     });
     const QString device = QStringLiteral("tcp:127.0.0.1:%1").arg(server.serverPort());
-    QtSerialPort port;
-    port.deviceFor = [&](std::int16_t) { return device; };
+    QtSerialPort port([&](std::int16_t) { return device; });
     QStringList faults;
     int recoveries = 0;
     QByteArray received;

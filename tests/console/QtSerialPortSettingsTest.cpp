@@ -1,3 +1,4 @@
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "support/EventLoop.h"
 #include "support/PseudoTerminal.h"
@@ -19,7 +20,7 @@ TEST(QtSerialPortSettings, RefusedSettingsAreNotKeptForTheNextOpening)
     const QString link = dir.filePath(QStringLiteral("COM1"));
     auto pty = std::make_unique<PseudoTerminal>(link);
     qputenv("QX200_COM1", link.toLocal8Bit());
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     port.CommPort(1);
     port.Settings("19200,N,8,1");
     port.PortOpen(true);

@@ -1,4 +1,5 @@
 #include "console/QtSerialPort.h"
+#include "console/DeviceResolution.h"
 #include "support/EventLoop.h"
 #include "support/PseudoTerminal.h"
 #include "support/Refusal.h"
@@ -57,17 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
         return name.empty() ? std::string("empty") : name;
     });
 
-TEST(DevicePath, ComesFromTheEnvironmentOrTheClassicDevice)
-{
-    qputenv("QX200_COM7", "/dev/ttyUSB3");
-    EXPECT_EQ(devicePathFor(7), QStringLiteral("/dev/ttyUSB3"));
-    qunsetenv("QX200_COM7");
-    EXPECT_EQ(devicePathFor(7), QStringLiteral("/dev/ttyS6"));
-    EXPECT_EQ(devicePathFor(1), qEnvironmentVariableIsSet("QX200_COM1")
-                                    ? qEnvironmentVariable("QX200_COM1")
-                                    : QStringLiteral("/dev/ttyS0"));
-}
-
 // The real service on a pseudo-terminal reached through a link, as QX200_COM1 names it.
 class QtSerialPortOnPty : public ::testing::Test {
 protected:
@@ -96,7 +86,7 @@ protected:
     }
 
     PseudoTerminal pty;
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     QByteArray received;
     int events = 0;
 };
@@ -152,7 +142,7 @@ TEST_F(QtSerialPortOnPty, RefusesToChangePortOrOpenTwiceWhileOpen)
 TEST(QtSerialPortFailure, NamesPortAndDeviceWhenTheDeviceIsMissing)
 {
     qputenv("QX200_COM2", "/nonexistent/ttyX");
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     port.CommPort(2);
     port.Settings("19200,N,8,1");
     EXPECT_EQ(openingRefusal(port),
@@ -167,7 +157,7 @@ TEST(QtSerialPortHangUp, ClosesAtOnceTellsOnceAndComesBackWithTheDevice)
     const QString link = dir.filePath(QStringLiteral("COM1"));
     auto pty = std::make_unique<PseudoTerminal>(link);
     qputenv("QX200_COM1", link.toLocal8Bit());
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     QStringList faults;
     QByteArray received;
     port.OnFault = [&](const QString& text) { faults << text; };
@@ -205,8 +195,8 @@ TEST(QtSerialPortHeld, RefusesADeviceAnotherConsoleHasOpen)
 {
     PseudoTerminal pty;
     qputenv("QX200_COM1", pty.link().toLocal8Bit());
-    QtSerialPort first;
-    QtSerialPort second;
+    QtSerialPort first{devicePathFor};
+    QtSerialPort second{devicePathFor};
     first.CommPort(1);
     first.Settings("19200,N,8,1");
     first.PortOpen(true);
@@ -233,7 +223,7 @@ TEST(QtSerialPortHeld, RefusesADeviceNamedByALiveLockFile)
     lock.close();
 
     qputenv("QX200_COM1", pty.link().toLocal8Bit());
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     port.lockDirectories = {locks.path()};
     port.CommPort(1);
     port.Settings("19200,N,8,1");

@@ -5,6 +5,7 @@
 // widgets, as an operator would, and waits on the running event loop.
 
 #include "Form1.h"
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "support/PseudoTerminal.h"
 #include "support/Simulator.h"
@@ -181,7 +182,7 @@ protected:
     void startConsole(const QString& device)
     {
         qputenv("QX200_COM1", QFile::encodeName(device));
-        port = std::make_unique<QtSerialPort>();
+        port = std::make_unique<QtSerialPort>(devicePathFor);
         form = std::make_unique<Form1>(*port);
         form->messageBox = [this](const QString& text) { messages << text; };
         form->endProgram = [this] { ++programEnds; };

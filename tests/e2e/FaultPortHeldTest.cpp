@@ -2,6 +2,7 @@
 // process of its own (the qx200-probe program, built next to this test): it is refused with a
 // text naming the holder where the system tells it, and the holder keeps its port.
 
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "support/PseudoTerminal.h"
 #include "support/Refusal.h"
@@ -129,7 +130,7 @@ TEST_F(FaultPortHeld, BySecondConsoleInAnotherProcess)
     ASSERT_EQ(holder.readLine().trimmed(), QByteArray("open"));
 
     qputenv("QX200_COM1", line.link().toLocal8Bit());
-    QtSerialPort second;
+    QtSerialPort second{devicePathFor};
     second.CommPort(1);
     second.Settings("19200,N,8,1");
     EXPECT_EQ(openingRefusal(second).toStdString(),

@@ -5,6 +5,7 @@
 // descriptors, lock files, resident memory, processor time.
 
 #include "Form1.h"
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "link/TraceRendering.h"
 #include "record/ObservedPort.h"
@@ -76,7 +77,7 @@ public:
         QTest::mouseDClick(form->Image1, Qt::LeftButton);
     }
 
-    QtSerialPort port;
+    QtSerialPort port{devicePathFor};
     ObservedPort recorder{port};
     std::unique_ptr<Form1> form;
     QStringList messages;

@@ -2,6 +2,7 @@
 // replaying it.
 
 #include "Form1.h"
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 #include "record/ConsoleRecorder.h"
 #include "support/EventLoop.h"
@@ -73,7 +74,7 @@ public:
     }
 
     SessionRecord record;
-    QtSerialPort comm;
+    QtSerialPort comm{devicePathFor};
     ObservedPort port{comm};
     std::optional<ConsoleRecorder> recorder;
     std::optional<Form1> form;

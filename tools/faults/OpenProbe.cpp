@@ -7,6 +7,7 @@
 // \r and \n understood), prints "sent" and closes. On a failure prints the failure's text and
 // exits with 1; on wrong arguments exits with 2.
 
+#include "console/DeviceResolution.h"
 #include "console/QtSerialPort.h"
 
 #include <QCoreApplication>
@@ -70,7 +71,7 @@ int main(int argc, char** argv)
         }
     }
 
-    qx200::QtSerialPort port;
+    qx200::QtSerialPort port{qx200::devicePathFor};
     if (!lockDirs.isEmpty())
         port.lockDirectories = lockDirs;
     try {
