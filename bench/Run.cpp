@@ -1,12 +1,12 @@
 #include "Run.h"
 
-#include "Form1.h"
 #include "HostWatch.h"
 #include "MasterEnd.h"
 #include "Stats.h"
-#include "console/DeviceResolution.h"
-#include "console/QtSerialPort.h"
-#include "record/ConsoleRecorder.h"
+#include "console/Form1.h"
+#include "console/port/DeviceResolution.h"
+#include "console/program/ConsoleRecorder.h"
+#include "serial/QtSerialPort.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

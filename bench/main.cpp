@@ -4,7 +4,7 @@
 #include "Report.h"
 #include "Run.h"
 #include "Stats.h"
-#include "panel/Appearance.h"
+#include "console/panel/Appearance.h"
 
 #include <QApplication>
 #include <QCoreApplication>

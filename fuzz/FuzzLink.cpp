@@ -8,9 +8,9 @@
 // last sent (one of the status queries, or a plain command), where the bytes are split in two,
 // and whether the collection is fed past its limit.
 
-#include "link/StatusDecoding.h"
-#include "link/StatusReading.h"
-#include "link/TraceRendering.h"
+#include "protocol/StatusDecoding.h"
+#include "protocol/StatusReading.h"
+#include "protocol/TraceRendering.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "ProjectorModel.h"
+#include "sim/ProjectorModel.h"
 
 #include <algorithm>
 #include <cmath>

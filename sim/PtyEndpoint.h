@@ -3,8 +3,8 @@
 // The simulator's end of the serial line: a pseudo-terminal pair whose slave side is linked to a
 // path, served by the projector model.
 
-#include "SimOptions.h"
-#include "Wire.h"
+#include "sim/SimOptions.h"
+#include "sim/Wire.h"
 
 #include <string>
 

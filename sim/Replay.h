@@ -3,8 +3,8 @@
 // Answers from a session record: each command line gets the bytes that followed the same line
 // in the record, in the recorded order and with the recorded delays.
 
-#include "SerialWire.h"
-#include "SimOptions.h"
+#include "sim/SerialWire.h"
+#include "sim/SimOptions.h"
 
 #include <map>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "TcpEndpoint.h"
+#include "sim/TcpEndpoint.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

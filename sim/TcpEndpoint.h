@@ -4,8 +4,8 @@
 // that connects takes the line over from the one before, as a cable plugged in anew would; a
 // console that lost its connection without noticing gets served again when it reconnects.
 
-#include "SimOptions.h"
-#include "Wire.h"
+#include "sim/SimOptions.h"
+#include "sim/Wire.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "Wire.h"
+#include "sim/Wire.h"
 
-#include "ProjectorModel.h"
+#include "sim/ProjectorModel.h"
 
 #include <algorithm>
 #include <array>

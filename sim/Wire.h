@@ -3,9 +3,9 @@
 // The simulator's end of a line, whatever carries it (a pseudo-terminal, a TCP connection), and
 // the loop that serves the projector model on it.
 
-#include "Replay.h"
-#include "SerialWire.h"
-#include "SimOptions.h"
+#include "sim/Replay.h"
+#include "sim/SerialWire.h"
+#include "sim/SimOptions.h"
 
 #include <optional>
 

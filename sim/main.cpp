@@ -1,10 +1,10 @@
 // qx200-sim: a projector on a pseudo-terminal or on TCP, for trying the console without hardware.
 
-#include "PtyEndpoint.h"
-#include "Replay.h"
-#include "SimOptions.h"
-#include "TcpEndpoint.h"
-#include "console/StopSignals.h"
+#include "serial/StopSignals.h"
+#include "sim/PtyEndpoint.h"
+#include "sim/Replay.h"
+#include "sim/SimOptions.h"
+#include "sim/TcpEndpoint.h"
 
 #include <csignal>
 #include <cstdio>

@@ -2,9 +2,9 @@
 //   qx200-screenshots OUTPUT_DIR
 // The data view also shows a decoded status reply, as an operator would see it after "STATUS".
 
-#include "Form1.h"
-#include "panel/Appearance.h"
-#include "panel/Layout.h"
+#include "console/Form1.h"
+#include "console/panel/Appearance.h"
+#include "console/panel/Layout.h"
 
 #include <QApplication>
 #include <QDir>

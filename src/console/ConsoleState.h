@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/TraceRendering.h"
+#include "protocol/TraceRendering.h"
 
 #include <QByteArray>
 #include <cstdint>

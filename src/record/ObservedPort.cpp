@@ -1,4 +1,4 @@
-#include "ObservedPort.h"
+#include "record/ObservedPort.h"
 
 namespace qx200 {
 namespace {

@@ -4,7 +4,7 @@
 // observers what crossed: the session record watches the console's port through it, and tests
 // watch what the console hands over.
 
-#include "console/SerialPort.h"
+#include "serial/SerialPort.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "RecordFormat.h"
+#include "record/RecordFormat.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "SessionFolder.h"
+#include "record/SessionFolder.h"
 
 #include <QDir>
 #include <QFile>

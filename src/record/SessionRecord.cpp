@@ -1,4 +1,4 @@
-#include "SessionRecord.h"
+#include "record/SessionRecord.h"
 
 #include <QFile>
 #include <QFileInfo>

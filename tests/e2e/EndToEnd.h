@@ -4,9 +4,9 @@
 // simulator program or to a test that holds the far end itself. The test acts through the
 // widgets, as an operator would, and waits on the running event loop.
 
-#include "Form1.h"
-#include "console/DeviceResolution.h"
-#include "console/QtSerialPort.h"
+#include "console/Form1.h"
+#include "console/port/DeviceResolution.h"
+#include "serial/QtSerialPort.h"
 #include "support/PseudoTerminal.h"
 #include "support/Simulator.h"
 

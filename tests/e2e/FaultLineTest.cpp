@@ -2,7 +2,7 @@
 // uneven bursts, and a flood of random bytes that never stops.
 
 #include "e2e/FaultSupport.h"
-#include "link/TraceRendering.h"
+#include "protocol/TraceRendering.h"
 #include "support/PseudoTerminal.h"
 #include "support/Simulator.h"
 

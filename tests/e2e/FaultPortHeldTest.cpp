@@ -2,8 +2,8 @@
 // process of its own (the qx200-probe program, built next to this test): it is refused with a
 // text naming the holder where the system tells it, and the holder keeps its port.
 
-#include "console/DeviceResolution.h"
-#include "console/QtSerialPort.h"
+#include "console/port/DeviceResolution.h"
+#include "serial/QtSerialPort.h"
 #include "support/PseudoTerminal.h"
 #include "support/Refusal.h"
 

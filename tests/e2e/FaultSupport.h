@@ -4,11 +4,11 @@
 // every hand-over is seen through an ObservedPort, and the process figures they check: open
 // descriptors, lock files, resident memory, processor time.
 
-#include "Form1.h"
-#include "console/DeviceResolution.h"
-#include "console/QtSerialPort.h"
-#include "link/TraceRendering.h"
+#include "console/Form1.h"
+#include "console/port/DeviceResolution.h"
+#include "protocol/TraceRendering.h"
 #include "record/ObservedPort.h"
+#include "serial/QtSerialPort.h"
 #include "support/EventLoop.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // Prometheus with the shipped alert rules: what the Prometheus HTTP API answers is what the
 // simulators hold, a silent projector is down, and an unplugged one is down until it is back.
 
-#include "ProjectorModel.h"
+#include "sim/ProjectorModel.h"
 #include "support/EventLoop.h"
 #include "support/FleetProcesses.h"
 #include "support/Simulator.h"

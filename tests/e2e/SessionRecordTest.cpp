@@ -1,10 +1,10 @@
 // The session record of a real console on a real line: what it holds, and the simulator
 // replaying it.
 
-#include "Form1.h"
-#include "console/DeviceResolution.h"
-#include "console/QtSerialPort.h"
-#include "record/ConsoleRecorder.h"
+#include "console/Form1.h"
+#include "console/port/DeviceResolution.h"
+#include "console/program/ConsoleRecorder.h"
+#include "serial/QtSerialPort.h"
 #include "support/EventLoop.h"
 #include "support/PseudoTerminal.h"
 #include "support/Simulator.h"

@@ -1,5 +1,5 @@
 #include "record/SessionRecord.h"
-#include "record/ConsoleRecorder.h"
+#include "console/program/ConsoleRecorder.h"
 #include "support/EventLoop.h"
 #include "support/FakeSerialPort.h"
 

@@ -1,7 +1,7 @@
-#include "ProjectorModel.h"
-#include "link/StatusDecoding.h"
-#include "link/TraceRendering.h"
-#include "panel/ButtonTables.h"
+#include "sim/ProjectorModel.h"
+#include "console/panel/ButtonTables.h"
+#include "protocol/StatusDecoding.h"
+#include "protocol/TraceRendering.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Replay.h"
+#include "sim/Replay.h"
 
 #include "record/RecordFormat.h"
 

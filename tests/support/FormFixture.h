@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Form1.h"
+#include "console/Form1.h"
 #include "support/FakeSerialPort.h"
 
 #include <QLabel>

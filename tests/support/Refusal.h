@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/SerialPort.h"
+#include "serial/SerialPort.h"
 
 #include <QString>
 

@@ -7,8 +7,8 @@
 // \r and \n understood), prints "sent" and closes. On a failure prints the failure's text and
 // exits with 1; on wrong arguments exits with 2.
 
-#include "console/DeviceResolution.h"
-#include "console/QtSerialPort.h"
+#include "console/port/DeviceResolution.h"
+#include "serial/QtSerialPort.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

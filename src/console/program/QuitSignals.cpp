@@ -1,0 +1,51 @@
+#include "console/program/QuitSignals.h"
+#include "serial/StopSignals.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QtGlobal>
+#include <cerrno>
+#include <cstring>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace qx200 {
+
+QuitSignals::QuitSignals() : signals_(openStopSignals())
+{
+    if (signals_ < 0)
+        qWarning("qx200-control: signals cannot be taken over (%s); a signal ends the console "
+                 "without closing the port",
+                 std::strerror(errno));
+}
+
+QuitSignals::~QuitSignals()
+{
+    if (signals_ >= 0)
+        ::close(signals_);
+}
+
+void QuitSignals::listen(std::function<void()> quit)
+{
+    if (signals_ < 0)
+        return;
+    quit_ = std::move(quit);
+    // A child of the application object, so it goes before the event loop's machinery does.
+    auto* notifier = new QSocketNotifier(signals_, QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { takeSignal(); });
+}
+
+void QuitSignals::takeSignal()
+{
+    signalfd_siginfo info{};
+    bool got = false;
+    while (::read(signals_, &info, sizeof info) == sizeof info)
+        got = true;
+    if (!got)
+        return;
+    received_ = true;
+    if (quit_)
+        quit_();
+}
+
+} // namespace qx200

@@ -1,0 +1,205 @@
+#include "service/FleetConfig.h"
+
+#include "serial/DeviceAddress.h"
+
+#include <QFile>
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
+#include <set>
+#include <yaml-cpp/yaml.h>
+
+namespace qx200 {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+struct Unit {
+    std::string_view suffix;
+    std::int64_t ms;
+    int rank; // units are written largest first: y = 0 ... ms = 6
+};
+
+// "ms" before "m", so that the longer suffix is matched first.
+constexpr std::int64_t Day = 24 * 3600 * 1000LL;
+constexpr std::array<Unit, 7> Units{{
+    {"y", 365 * Day, 0},
+    {"w", 7 * Day, 1},
+    {"d", Day, 2},
+    {"h", 3600 * 1000LL, 3},
+    {"ms", 1, 6},
+    {"m", 60 * 1000LL, 4},
+    {"s", 1000, 5},
+}};
+
+const Unit* unitAt(std::string_view text)
+{
+    for (const Unit& unit : Units) {
+        if (text.starts_with(unit.suffix))
+            return &unit;
+    }
+    return nullptr;
+}
+
+// A refusal at a node: "line 4: the reason".
+struct Refusal {
+    int line;
+    QString reason;
+};
+
+[[noreturn]] void refuse(const YAML::Node& node, const QString& reason)
+{
+    throw Refusal{std::max(node.Mark().line, 0) + 1, reason}; // an empty file has no mark
+}
+
+QString scalarText(const YAML::Node& node, const char* key)
+{
+    if (!node.IsScalar() || node.Scalar().empty())
+        refuse(node, QStringLiteral("%1 must be a text").arg(QLatin1String(key)));
+    return QString::fromStdString(node.Scalar());
+}
+
+constexpr std::array<const char*, 4> Keys{"name", "device", "speed", "interval"};
+
+void checkKeys(const YAML::Node& entry)
+{
+    for (const auto& item : entry) {
+        const std::string key = item.first.Scalar();
+        if (std::find_if(Keys.begin(), Keys.end(), [&](const char* k) { return key == k; }) ==
+            Keys.end())
+            refuse(item.first,
+                   QStringLiteral("unknown key \"%1\" (known: name, device, speed, interval)")
+                       .arg(QString::fromStdString(key)));
+    }
+}
+
+ProjectorConfig projectorFrom(const YAML::Node& entry)
+{
+    if (!entry.IsMap())
+        refuse(entry, QStringLiteral("each projector must be a map with name and device"));
+    checkKeys(entry);
+    ProjectorConfig projector;
+    if (!entry["name"])
+        refuse(entry, QStringLiteral("a projector has no name"));
+    projector.name = scalarText(entry["name"], "name");
+    if (!entry["device"])
+        refuse(entry, QStringLiteral("projector \"%1\" has no device").arg(projector.name));
+    const YAML::Node device = entry["device"];
+    projector.device = scalarText(device, "device");
+    QString why;
+    if (!parseDeviceAddress(projector.device, &why))
+        refuse(device, why);
+    if (const YAML::Node speed = entry["speed"]) {
+        const QString text = scalarText(speed, "speed");
+        bool ok = false;
+        projector.speed = text.toInt(&ok);
+        if (!ok || !lineSettingsFor(projector.speed))
+            refuse(speed, QStringLiteral("speed must be 19200 or 9600, not \"%1\"").arg(text));
+    }
+    if (const YAML::Node interval = entry["interval"]) {
+        const QString text = scalarText(interval, "interval");
+        const auto duration = parseDuration(text.toStdString());
+        if (!duration)
+            refuse(interval, QStringLiteral("interval \"%1\" is no duration such as 500ms, 10s, "
+                                            "1m or 1h30m")
+                                 .arg(text));
+        projector.interval = *duration;
+    }
+    return projector;
+}
+
+FleetConfig fleetFrom(const YAML::Node& root)
+{
+    if (!root.IsMap() || !root["projectors"])
+        refuse(root, QStringLiteral("the file must have a \"projectors:\" list"));
+    YAML::Node key;
+    for (const auto& item : root) {
+        if (item.first.Scalar() != "projectors")
+            refuse(item.first, QStringLiteral("unknown key \"%1\" (known: projectors)")
+                                   .arg(QString::fromStdString(item.first.Scalar())));
+        key = item.first;
+    }
+    const YAML::Node list = root["projectors"];
+    if (!list.IsSequence() || list.size() == 0)
+        refuse(key, QStringLiteral("\"projectors:\" must list at least one projector"));
+    FleetConfig fleet;
+    std::set<QString> names;
+    std::set<QString> devices;
+    for (const YAML::Node& entry : list) {
+        ProjectorConfig projector = projectorFrom(entry);
+        if (!names.insert(projector.name).second)
+            refuse(entry["name"],
+                   QStringLiteral("the name \"%1\" is used twice").arg(projector.name));
+        // Two pollers on one line would fight over it: one of them could never open it.
+        if (!devices.insert(projector.device).second)
+            refuse(entry["device"],
+                   QStringLiteral("the device \"%1\" is used twice").arg(projector.device));
+        fleet.projectors.push_back(std::move(projector));
+    }
+    return fleet;
+}
+
+} // namespace
+
+ConfigResult parseFleetConfig(std::string_view yaml)
+{
+    try {
+        return {fleetFrom(YAML::Load(std::string(yaml))), {}};
+    } catch (const Refusal& refusal) {
+        return {std::nullopt, QStringLiteral("line %1: %2").arg(refusal.line).arg(refusal.reason)};
+    } catch (const YAML::Exception& error) {
+        return {std::nullopt, QStringLiteral("line %1: %2")
+                                  .arg(error.mark.line + 1)
+                                  .arg(QString::fromStdString(error.msg))};
+    }
+}
+
+ConfigResult loadFleetConfig(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {std::nullopt, QStringLiteral("%1: cannot read: %2").arg(path, file.errorString())};
+    ConfigResult result = parseFleetConfig(file.readAll().toStdString());
+    if (!result.config)
+        result.error = path + QStringLiteral(": ") + result.error;
+    return result;
+}
+
+std::optional<milliseconds> parseDuration(std::string_view text)
+{
+    std::int64_t total = 0;
+    int lastRank = -1;
+    if (text.empty())
+        return std::nullopt;
+    while (!text.empty()) {
+        std::int64_t count = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+        if (error != std::errc() || end == text.data() || count < 0)
+            return std::nullopt;
+        text.remove_prefix(std::size_t(end - text.data()));
+        const Unit* unit = unitAt(text);
+        if (!unit)
+            return std::nullopt;
+        if (unit->rank <= lastRank)
+            return std::nullopt;
+        lastRank = unit->rank;
+        if (count > (std::numeric_limits<std::int64_t>::max() - total) / unit->ms)
+            return std::nullopt;
+        total += count * unit->ms;
+        text.remove_prefix(unit->suffix.size());
+    }
+    if (total == 0)
+        return std::nullopt;
+    return milliseconds(total);
+}
+
+std::optional<QByteArray> lineSettingsFor(qint32 speed)
+{
+    if (speed != 19200 && speed != 9600)
+        return std::nullopt;
+    return QByteArray::number(speed) + ",N,8,1";
+}
+
+} // namespace qx200

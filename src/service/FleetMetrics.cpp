@@ -1,0 +1,181 @@
+#include "service/FleetMetrics.h"
+
+#include "service/ReadingNames.h"
+
+#include <prometheus/text_serializer.h>
+
+#include <array>
+#include <map>
+#include <sstream>
+
+namespace qx200 {
+
+namespace {
+
+using prometheus::Labels;
+
+struct GaugeName {
+    const char* name;
+    const char* help;
+};
+
+constexpr GaugeName Up{"qx200_up", "1 when the projector answered in its last poll round"};
+constexpr GaugeName PowerStatus{"qx200_power_status",
+                                "0 standby, 1 on, 2 cooling down, 3 count down (warm-up)"};
+constexpr GaugeName ErrorStatus{"qx200_error_status",
+                                "1 while the projector reports the condition of the component"};
+constexpr GaugeName InputInfo{"qx200_input_info", "The selected input, 1 on its label"};
+constexpr GaugeName LampHoursGauge{"qx200_lamp_hours", "Hours the lamp has been used"};
+constexpr GaugeName Reversed{"qx200_image_reversed", "1 when the image is reversed on the axis"};
+constexpr GaugeName Temperature{"qx200_temperature_celsius", "Temperature of the sensor"};
+constexpr GaugeName LampModeInfo{"qx200_lamp_mode_info", "The lamp mode, 1 on its label"};
+constexpr GaugeName LampOn{"qx200_lamp_on", "1 while the lamp is lit"};
+constexpr GaugeName SignalInfo{"qx200_signal_info",
+                               "Whether the picture has a signal (present, no_signal, standby)"};
+constexpr GaugeName AvMute{"qx200_av_mute", "1 while video or audio is muted"};
+constexpr GaugeName PressureGauge{"qx200_pressure_hpa", "Air pressure at the projector in hPa"};
+constexpr GaugeName LastReply{"qx200_last_reply_timestamp_seconds",
+                              "Unix time of the last reply that was read"};
+constexpr GaugeName RoundDuration{"qx200_round_duration_seconds",
+                                  "How long the last poll round took"};
+
+// In the order of PollError.
+constexpr std::array<const char*, 3> ErrorReasons{"timeout", "garbled", "device_lost"};
+constexpr std::array<const char*, 3> Sensors{"s1", "s2", "s3"};
+
+Labels projectorLabels(const Poller& poller)
+{
+    return {{"projector", poller.config().name.toStdString()},
+            {"device", poller.config().device.toStdString()}};
+}
+
+Labels with(Labels labels, const char* name, const std::string& value)
+{
+    labels.emplace(name, value);
+    return labels;
+}
+
+// Gauges made afresh for one scrape, straight into the client library's data model; a family
+// is made when its first value is set.
+class Gauges {
+public:
+    void set(const GaugeName& gauge, const Labels& labels, double value)
+    {
+        auto [it, added] = index_.try_emplace(&gauge, families_.size());
+        if (added)
+            families_.push_back({gauge.name, gauge.help, prometheus::MetricType::Gauge, {}});
+        prometheus::ClientMetric metric;
+        metric.label.reserve(labels.size());
+        for (const auto& [name, text] : labels)
+            metric.label.push_back({name, text});
+        metric.gauge.value = value;
+        families_[it->second].metric.push_back(std::move(metric));
+    }
+    std::vector<prometheus::MetricFamily> take() { return std::move(families_); }
+
+private:
+    std::vector<prometheus::MetricFamily> families_;
+    std::map<const GaugeName*, std::size_t> index_;
+};
+
+void publishReadings(Gauges& g, const Labels& base, const Readings& r)
+{
+    if (r.power) {
+        if (r.power->state)
+            g.set(PowerStatus, base, powerStatusValue(*r.power->state));
+        for (const FaultName& fault : FaultNames)
+            g.set(ErrorStatus, with(base, "component", fault.component),
+                  r.power->faults.*fault.flag ? 1 : 0);
+    }
+    if (r.input)
+        g.set(InputInfo, with(base, "input", inputName(*r.input)), 1);
+    if (r.lampHours)
+        g.set(LampHoursGauge, base, double(r.lampHours->hours));
+    if (r.orientation) {
+        g.set(Reversed, with(base, "axis", "top_bottom"), r.orientation->topBottomReversed);
+        g.set(Reversed, with(base, "axis", "left_right"), r.orientation->leftRightReversed);
+    }
+    if (r.temperatures) {
+        for (std::size_t i = 0; i < Sensors.size(); ++i)
+            g.set(Temperature, with(base, "sensor", Sensors[i]), r.temperatures->celsius[i]);
+    }
+    if (r.lamps) {
+        g.set(LampModeInfo, with(base, "mode", lampModeName(r.lamps->mode)), 1);
+        g.set(LampOn, with(base, "lamp", "1"), r.lamps->lamp1On);
+        g.set(LampOn, with(base, "lamp", "2"), r.lamps->lamp2On);
+    }
+    if (r.mute) {
+        g.set(SignalInfo, with(base, "signal", signalName(r.mute->signal)), 1);
+        if (r.mute->signal == PictureSignal::Present) {
+            g.set(AvMute, with(base, "type", "video"), r.mute->video);
+            g.set(AvMute, with(base, "type", "audio"), r.mute->audio);
+        }
+    }
+    if (r.pressure)
+        g.set(PressureGauge, base, r.pressure->hPa);
+}
+
+} // namespace
+
+FleetMetrics::FleetMetrics()
+    : errors_(prometheus::BuildCounter()
+                  .Name("qx200_poll_errors_total")
+                  .Help("Queries that failed, by reason (timeout, garbled, device_lost)")
+                  .Register(counts_)),
+      rounds_(prometheus::BuildCounter()
+                  .Name("qx200_poll_rounds_total")
+                  .Help("Poll rounds finished")
+                  .Register(counts_)),
+      lateRounds_(prometheus::BuildCounter()
+                      .Name("qx200_poll_rounds_late_total")
+                      .Help("Poll rounds that fell due while the last one still ran")
+                      .Register(counts_)),
+      replyDuration_(prometheus::BuildHistogram()
+                         .Name("qx200_reply_duration_seconds")
+                         .Help("Time from sending a query to the end of its reply")
+                         .Register(counts_))
+{
+}
+
+void FleetMetrics::watch(Poller& poller)
+{
+    const Labels base = projectorLabels(poller);
+    std::array<prometheus::Counter*, ErrorReasons.size()> errors{};
+    for (std::size_t i = 0; i < ErrorReasons.size(); ++i)
+        errors[i] = &errors_.Add(with(base, "reason", ErrorReasons[i]));
+    poller.onError = [errors](PollError error) {
+        errors.at(static_cast<std::size_t>(error))->Increment();
+    };
+    prometheus::Counter& rounds = rounds_.Add(base);
+    poller.onRoundEnd = [&rounds] { rounds.Increment(); };
+    prometheus::Counter& late = lateRounds_.Add(base);
+    poller.onLateRound = [&late] { late.Increment(); };
+    prometheus::Histogram& replies = replyDuration_.Add(base, ReplyDurationBuckets);
+    poller.onReplyTime = [&replies](std::chrono::duration<double> time) {
+        replies.Observe(time.count());
+    };
+    pollers_.push_back(&poller);
+}
+
+std::string FleetMetrics::exposition() const
+{
+    Gauges gauges;
+    for (const Poller* poller : pollers_) {
+        const Labels base = projectorLabels(*poller);
+        gauges.set(Up, base, poller->up() ? 1 : 0);
+        publishReadings(gauges, base, poller->readings());
+        if (const auto last = poller->lastReply())
+            gauges.set(LastReply, base, double(last->toMSecsSinceEpoch()) / 1000.0);
+        if (poller->roundsDone() > 0)
+            gauges.set(RoundDuration, base,
+                       std::chrono::duration<double>(poller->lastRoundTime()).count());
+    }
+    std::vector<prometheus::MetricFamily> families = gauges.take();
+    for (prometheus::MetricFamily& family : counts_.Collect())
+        families.push_back(std::move(family));
+    std::ostringstream text;
+    prometheus::TextSerializer().Serialize(text, families);
+    return text.str();
+}
+
+} // namespace qx200

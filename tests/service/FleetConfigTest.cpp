@@ -1,0 +1,129 @@
+#include "service/FleetConfig.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace qx200 {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct DurationCase {
+    const char* name;
+    const char* text;
+    std::optional<milliseconds> expected;
+};
+
+class Durations : public testing::TestWithParam<DurationCase> {};
+
+TEST_P(Durations, ReadLikePrometheus)
+{
+    EXPECT_EQ(parseDuration(GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FleetConfig, Durations,
+    testing::Values(
+        DurationCase{"Milliseconds", "500ms", milliseconds(500)},
+        DurationCase{"Seconds", "10s", milliseconds(10000)},
+        DurationCase{"Minute", "1m", milliseconds(60000)},
+        DurationCase{"HoursAndMinutes", "1h30m", milliseconds(5400000)},
+        DurationCase{"MinutesSecondsMilliseconds", "1m2s3ms", milliseconds(62003)},
+        DurationCase{"Days", "2d", milliseconds(172800000)},
+        DurationCase{"WeeksAndYears", "1y1w", milliseconds(32140800000)},
+        DurationCase{"Empty", "", std::nullopt}, DurationCase{"NoUnit", "10", std::nullopt},
+        DurationCase{"Zero", "0s", std::nullopt}, DurationCase{"UnitAlone", "s", std::nullopt},
+        DurationCase{"UnknownUnit", "10x", std::nullopt},
+        DurationCase{"WrongOrder", "30m1h", std::nullopt},
+        DurationCase{"UnitTwice", "1s1s", std::nullopt},
+        DurationCase{"Negative", "-5s", std::nullopt},
+        DurationCase{"Fraction", "1.5s", std::nullopt}, DurationCase{"Blank", "10 s", std::nullopt},
+        DurationCase{"TrailingText", "10sx", std::nullopt},
+        DurationCase{"Overflow", "99999999999999999y", std::nullopt}),
+    [](const testing::TestParamInfo<DurationCase>& testCase) { return testCase.param.name; });
+
+TEST(FleetConfig, ReadsEveryField)
+{
+    const ConfigResult result = parseFleetConfig(R"(projectors:
+  - name: hall-a
+    device: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0
+  - name: hall-b
+    device: rfc2217:serial-server:4001
+    speed: 9600
+    interval: 30s
+)");
+    ASSERT_TRUE(result.config.has_value()) << result.error.toStdString();
+    const auto& projectors = result.config->projectors;
+    ASSERT_EQ(projectors.size(), 2u);
+    EXPECT_EQ(projectors[0].name, "hall-a");
+    EXPECT_EQ(projectors[0].device, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+    EXPECT_EQ(projectors[0].speed, 19200);
+    EXPECT_EQ(projectors[0].interval, milliseconds(10000));
+    EXPECT_EQ(projectors[1].device, "rfc2217:serial-server:4001");
+    EXPECT_EQ(projectors[1].speed, 9600);
+    EXPECT_EQ(projectors[1].interval, milliseconds(30000));
+}
+
+struct BadFile {
+    const char* name;
+    const char* yaml;
+    const char* error; // the whole text, line included
+};
+
+class BadFiles : public testing::TestWithParam<BadFile> {};
+
+TEST_P(BadFiles, AreRefusedWithTheLineAndTheReason)
+{
+    const ConfigResult result = parseFleetConfig(GetParam().yaml);
+    EXPECT_FALSE(result.config.has_value());
+    EXPECT_EQ(result.error.toStdString(), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FleetConfig, BadFiles,
+    testing::Values(
+        BadFile{"Empty", "", "line 1: the file must have a \"projectors:\" list"},
+        BadFile{"NoList", "projectors:\n",
+                "line 1: \"projectors:\" must list at least one projector"},
+        BadFile{"UnknownTopKey", "projectors:\n  - {name: a, device: /dev/x}\nextra: 1\n",
+                "line 3: unknown key \"extra\" (known: projectors)"},
+        BadFile{"SyntaxError", "projectors:\n  - name: [a\n",
+                "line 3: end of sequence flow not found"},
+        BadFile{"EntryNotAMap", "projectors:\n  - hall-a\n",
+                "line 2: each projector must be a map with name and device"},
+        BadFile{"NoName", "projectors:\n  - device: /dev/x\n", "line 2: a projector has no name"},
+        BadFile{"NoDevice", "projectors:\n  - name: a\n", "line 2: projector \"a\" has no device"},
+        BadFile{"NameNotText", "projectors:\n  - name: [a]\n    device: /dev/x\n",
+                "line 2: name must be a text"},
+        BadFile{"BadDevice", "projectors:\n  - name: a\n    device: tcp:host\n",
+                "line 3: tcp:host: expected HOST:PORT"},
+        BadFile{"BadSpeed", "projectors:\n  - name: a\n    device: /dev/x\n    speed: 115200\n",
+                "line 4: speed must be 19200 or 9600, not \"115200\""},
+        BadFile{"BadInterval", "projectors:\n  - name: a\n    device: /dev/x\n    interval: 10\n",
+                "line 4: interval \"10\" is no duration such as 500ms, 10s, 1m or 1h30m"},
+        BadFile{"UnknownKey", "projectors:\n  - name: a\n    device: /dev/x\n    intervall: 5s\n",
+                "line 4: unknown key \"intervall\" (known: name, device, speed, interval)"},
+        BadFile{"DuplicateName",
+                "projectors:\n  - name: a\n    device: /dev/x\n  - name: a\n    device: /dev/y\n",
+                "line 4: the name \"a\" is used twice"},
+        BadFile{"DuplicateDevice",
+                "projectors:\n  - name: a\n    device: /dev/x\n  - name: b\n    device: /dev/x\n",
+                "line 5: the device \"/dev/x\" is used twice"}),
+    [](const testing::TestParamInfo<BadFile>& testCase) { return testCase.param.name; });
+
+TEST(FleetConfig, FileErrorsNameTheFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("fleet.yml");
+    EXPECT_EQ(loadFleetConfig(path).error.left(path.size() + 15), path + ": cannot read: ");
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("projectors:\n  - name: a\n    device: /dev/x\n    speed: 1\n");
+    file.close();
+    EXPECT_EQ(loadFleetConfig(path).error,
+              path + ": line 4: speed must be 19200 or 9600, not \"1\"");
+}
+
+} // namespace
+} // namespace qx200

@@ -1,0 +1,165 @@
+#include "service/FleetMetrics.h"
+#include "support/FakeSerialPort.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <gtest/gtest.h>
+
+namespace qx200 {
+namespace {
+
+using testing::FakeSerialPort;
+
+// A poller on a fake port, watched by the metrics.
+struct Watched {
+    Watched()
+    {
+        auto fake = std::make_unique<FakeSerialPort>();
+        port = fake.get();
+        poller = std::make_unique<Poller>(
+            ProjectorConfig{"hall-a", "/dev/ttyUSB0", 19200, std::chrono::seconds(10)},
+            std::move(fake));
+        metrics.watch(*poller);
+    }
+
+    // One round in which the projector gives these replies, in the order of the queries.
+    void round(const QByteArrayList& replies)
+    {
+        if (poller->roundsDone() == 0 && !poller->roundRunning())
+            poller->start();
+        else
+            poller->roundTick();
+        for (const QByteArray& reply : replies) {
+            port->receive(reply);
+            poller->paceTick();
+        }
+    }
+
+    QString text() const { return QString::fromStdString(metrics.exposition()); }
+
+    FakeSerialPort* port = nullptr;
+    std::unique_ptr<Poller> poller;
+    FleetMetrics metrics;
+};
+
+const QByteArrayList WarmingUp{"40\r", "3\r",  "01234\r", "10\r", "025.0  38.0 061.5\r",
+                               "03\r", "01\r", "853\r"};
+
+constexpr const char* Base = R"(device="/dev/ttyUSB0",projector="hall-a")";
+
+QString line(const char* name, const char* labels, const char* value)
+{
+    const QString extra = QString::fromLatin1(labels);
+    QString all = QString::fromLatin1(Base);
+    if (!extra.isEmpty()) {
+        // Labels are written sorted by name.
+        QStringList pairs = all.split(',') + extra.split(',');
+        pairs.sort();
+        all = pairs.join(',');
+    }
+    return QStringLiteral("%1{%2} %3\n").arg(QLatin1String(name), all, QLatin1String(value));
+}
+
+TEST(FleetMetrics, PublishEveryReading)
+{
+    Watched w;
+    w.round(WarmingUp);
+    const QString text = w.text();
+    for (const QString& expected : {
+             line("qx200_up", "", "1"),
+             line("qx200_power_status", "", "3"),
+             line("qx200_error_status", R"(component="power")", "0"),
+             line("qx200_error_status", R"(component="temperature")", "0"),
+             line("qx200_error_status", R"(component="lamp")", "0"),
+             line("qx200_input_info", R"(input="video")", "1"),
+             line("qx200_lamp_hours", "", "1234"),
+             line("qx200_image_reversed", R"(axis="top_bottom")", "1"),
+             line("qx200_image_reversed", R"(axis="left_right")", "0"),
+             line("qx200_temperature_celsius", R"(sensor="s1")", "25"),
+             line("qx200_temperature_celsius", R"(sensor="s2")", "38"),
+             line("qx200_temperature_celsius", R"(sensor="s3")", "61.5"),
+             line("qx200_lamp_mode_info", R"(mode="two_lamps")", "1"),
+             line("qx200_lamp_on", R"(lamp="1")", "1"),
+             line("qx200_lamp_on", R"(lamp="2")", "1"),
+             line("qx200_signal_info", R"(signal="present")", "1"),
+             line("qx200_av_mute", R"(type="video")", "1"),
+             line("qx200_av_mute", R"(type="audio")", "0"),
+             line("qx200_pressure_hpa", "", "1013"),
+             line("qx200_poll_rounds_total", "", "1"),
+             line("qx200_poll_errors_total", R"(reason="timeout")", "0"),
+             line("qx200_reply_duration_seconds_count", "", "8"),
+         })
+        EXPECT_TRUE(text.contains(expected)) << expected.toStdString();
+    EXPECT_TRUE(text.contains("# TYPE qx200_reply_duration_seconds histogram"));
+    EXPECT_TRUE(text.contains("# TYPE qx200_poll_errors_total counter"));
+    EXPECT_TRUE(text.contains("qx200_last_reply_timestamp_seconds{"));
+}
+
+struct PowerCase {
+    const char* name;
+    QByteArray reply;
+    const char* status; // nothing: no power status line
+    const char* failingComponent;
+};
+
+class PowerStatuses : public ::testing::TestWithParam<PowerCase> {};
+
+TEST_P(PowerStatuses, UseTheNetworkExportersNumbers)
+{
+    const PowerCase& c = GetParam();
+    Watched w;
+    QByteArrayList replies = WarmingUp;
+    replies[0] = c.reply + '\r';
+    w.round(replies);
+    const QString text = w.text();
+    if (c.status)
+        EXPECT_TRUE(text.contains(line("qx200_power_status", "", c.status)));
+    else
+        EXPECT_FALSE(text.contains("qx200_power_status{"));
+    if (c.failingComponent)
+        EXPECT_TRUE(text.contains(
+            line("qx200_error_status",
+                 QStringLiteral("component=\"%1\"").arg(c.failingComponent).toLatin1().constData(),
+                 "1")));
+    else
+        EXPECT_FALSE(text.contains(QRegularExpression("qx200_error_status\\{[^}]*\\} 1")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FleetMetrics, PowerStatuses,
+    ::testing::Values(PowerCase{"Standby", "80", "0", nullptr}, PowerCase{"On", "00", "1", nullptr},
+                      PowerCase{"CoolingDown", "20", "2", nullptr},
+                      PowerCase{"CountDown", "40", "3", nullptr},
+                      PowerCase{"PowerFail", "10", nullptr, "power"},
+                      PowerCase{"TemperatureWarning", "08", "1", "temperature"},
+                      PowerCase{"LampFail", "81", "0", "lamp"}),
+    [](const ::testing::TestParamInfo<PowerCase>& testCase) { return testCase.param.name; });
+
+TEST(FleetMetrics, ASilentProjectorIsDownWithoutReadings)
+{
+    Watched w;
+    w.round(WarmingUp);
+    w.round({});
+    w.poller->replyWindowTick();
+    const QString text = w.text();
+    EXPECT_TRUE(text.contains(line("qx200_up", "", "0")));
+    EXPECT_TRUE(text.contains(line("qx200_poll_errors_total", R"(reason="timeout")", "1")));
+    for (const char* reading : {"qx200_power_status", "qx200_lamp_hours", "qx200_temperature",
+                                "qx200_pressure_hpa", "qx200_lamp_on", "qx200_av_mute"})
+        EXPECT_FALSE(text.contains(reading)) << reading;
+    EXPECT_TRUE(text.contains("qx200_last_reply_timestamp_seconds{")); // it did answer once
+}
+
+TEST(FleetMetrics, NoSignalHidesTheMutes)
+{
+    Watched w;
+    QByteArrayList replies = WarmingUp;
+    replies[6] = "80\r";
+    w.round(replies);
+    const QString text = w.text();
+    EXPECT_TRUE(text.contains(line("qx200_signal_info", R"(signal="no_signal")", "1")));
+    EXPECT_FALSE(text.contains("qx200_av_mute{"));
+}
+
+} // namespace
+} // namespace qx200
