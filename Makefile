@@ -29,7 +29,7 @@ screenshots: build
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/qx200-bench $(BUILD)/bench.json
 
-# The exporter polling 50 simulated projectors; BENCH_FLEET_SECONDS of measuring per run.
+# qx200d polling 50 simulated projectors; BENCH_FLEET_SECONDS of measuring per run.
 BENCH_FLEET_SECONDS ?= 60
 bench-fleet: build
 	QX200_BENCH_FLEET_SECONDS=$(BENCH_FLEET_SECONDS) $(BUILD)/qx200-bench-fleet $(BUILD)/bench-fleet.json

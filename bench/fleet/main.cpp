@@ -1,4 +1,4 @@
-// The fleet benchmark: the exporter polling 50 simulated projectors every 5 s, 5 of them silent,
+// The fleet benchmark: qx200d polling 50 simulated projectors every 5 s, 5 of them silent,
 // while its /metrics page is read twice a second; then the healthy ones alone, for the round
 // time without the silent ones. Three runs, each with fresh programs; the median of each figure
 // against its mark. Usage: qx200-bench-fleet [result.json]
@@ -26,7 +26,7 @@
 namespace qx200::bench {
 namespace {
 
-using testing::Exporter;
+using testing::Service;
 using testing::HttpClient;
 using testing::PolledProjector;
 using testing::Simulator;
@@ -87,7 +87,7 @@ double healthyMean(const std::map<QString, double>& values)
     return count > 0 ? healthySum(values) / double(count) : std::nan("");
 }
 
-// The exporter's counts of the healthy projectors' rounds.
+// qx200d's counts of the healthy projectors' rounds.
 struct Rounds {
     double done = 0;
     double late = 0;
@@ -139,19 +139,19 @@ struct Window {
 };
 
 // Reads /metrics every ScrapeEveryMs for `seconds`, on the running event loop, and what the
-// exporter used meanwhile.
-Window measure(const Exporter& exporter, int seconds)
+// service used meanwhile.
+Window measure(const Service& service, int seconds)
 {
     HttpClient http;
     Window window;
-    const Rounds roundsBefore = Rounds::read(http.get(exporter.metricsUrl()).body);
-    const ProcessUse before = ProcessUse::of(exporter.pid());
+    const Rounds roundsBefore = Rounds::read(http.get(service.metricsUrl()).body);
+    const ProcessUse before = ProcessUse::of(service.pid());
     const CpuPressure pressureBefore = cpuPressure();
     QElapsedTimer clock;
     clock.start();
     QByteArray last;
     while (clock.elapsed() < seconds * 1000) {
-        const testing::HttpReply reply = http.get(exporter.metricsUrl());
+        const testing::HttpReply reply = http.get(service.metricsUrl());
         if (reply.status != 200)
             throw std::runtime_error("/metrics failed during the run");
         window.metricsMs.push_back(reply.took.count());
@@ -160,7 +160,7 @@ Window measure(const Exporter& exporter, int seconds)
         last = reply.body;
         testing::runFor(ScrapeEveryMs);
     }
-    const ProcessUse after = ProcessUse::of(exporter.pid());
+    const ProcessUse after = ProcessUse::of(service.pid());
     window.cpuPressurePercent = 100.0 * double(cpuPressure().totalUs - pressureBefore.totalUs) /
                                 double(clock.elapsed() * 1000);
     window.rounds = Rounds::read(last) - roundsBefore;
@@ -169,19 +169,19 @@ Window measure(const Exporter& exporter, int seconds)
     return window;
 }
 
-// The exporter's own processor time for one /metrics page, which does not depend on how crowded
+// The service's own processor time for one /metrics page, which does not depend on how crowded
 // the machine is: reads back to back, less what polling took meanwhile at its measured share.
-double metricsCpuMs(const Exporter& exporter, double pollingPercent)
+double metricsCpuMs(const Service& service, double pollingPercent)
 {
     constexpr int Reads = 50;
     HttpClient http;
-    const ProcessUse before = ProcessUse::of(exporter.pid());
+    const ProcessUse before = ProcessUse::of(service.pid());
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < Reads; ++i)
-        http.get(exporter.metricsUrl());
+        http.get(service.metricsUrl());
     const double polling = pollingPercent / 100 * (clock.elapsed() / 1000.0);
-    const double spent = ProcessUse::of(exporter.pid()).cpuSeconds - before.cpuSeconds;
+    const double spent = ProcessUse::of(service.pid()).cpuSeconds - before.cpuSeconds;
     return 1000 * (spent - polling) / Reads;
 }
 
@@ -218,17 +218,17 @@ QJsonObject measureRun(int seconds)
     Window withSilent;
     double pageCpuMs = 0;
     {
-        Exporter exporter(polled(simulators, names), intervalText());
+        Service service(polled(simulators, names), intervalText());
         testing::runFor(int(std::chrono::milliseconds(Settle).count()));
-        withSilent = measure(exporter, seconds);
-        pageCpuMs = metricsCpuMs(exporter, withSilent.cpuPercent);
+        withSilent = measure(service, seconds);
+        pageCpuMs = metricsCpuMs(service, withSilent.cpuPercent);
     }
     simulators.resize(Projectors - SilentProjectors);
     Window alone;
     {
-        Exporter exporter(polled(simulators, names), intervalText());
+        Service service(polled(simulators, names), intervalText());
         testing::runFor(int(std::chrono::milliseconds(Settle).count()));
-        alone = measure(exporter, seconds / 2);
+        alone = measure(service, seconds / 2);
     }
 
     const double roundMs = median(withSilent.roundMs);

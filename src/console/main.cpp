@@ -4,7 +4,7 @@
 #include "console/program/CommandLine.h"
 #include "console/program/ConsoleRecorder.h"
 #include "console/program/DisplayCheck.h"
-#include "console/program/QuitSignals.h"
+#include "serial/QuitSignals.h"
 #include "serial/QtSerialPort.h"
 
 #include <QApplication>

@@ -1,6 +1,5 @@
 #include "service/Fleet.h"
 
-#include "serial/QtSerialPort.h"
 #include "service/ReadingNames.h"
 
 #include <QJsonArray>
@@ -28,74 +27,131 @@ QString jsonText(const QJsonValue& value)
     return value.toVariant().toString();
 }
 
-QString projectorRow(const Poller& poller)
+QString powerText(const std::optional<PowerState>& power)
+{
+    return power ? QString::fromLatin1(powerStateName(*power)) : QStringLiteral("unknown");
+}
+
+QString projectorRow(const ProjectorSnapshot& projector)
 {
     QString readings;
-    const QJsonObject json = readingsJson(poller.readings());
+    const QJsonObject json = readingsJson(projector.readings);
     for (auto it = json.begin(); it != json.end(); ++it)
         readings += QStringLiteral("%1: %2<br>").arg(escaped(it.key()), escaped(jsonText(*it)));
-    const QString lastReply =
-        poller.lastReply() ? poller.lastReply()->toString(Qt::ISODate) : QStringLiteral("never");
-    return QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5%6</td></tr>\n")
-        .arg(escaped(poller.config().name), escaped(poller.config().device),
-             poller.up() ? QStringLiteral("up") : QStringLiteral("<b>down</b>"), lastReply,
-             poller.fault().isEmpty() ? QString() : escaped(poller.fault()) + "<br>", readings);
+    const QString lastReply = projector.lastReply ? projector.lastReply->toString(Qt::ISODate)
+                                                  : QStringLiteral("never");
+    const QString held = projector.operatorPeer.isEmpty()
+                             ? QStringLiteral("-")
+                             : QStringLiteral("operator ") + escaped(projector.operatorPeer);
+    return QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
+                          "<td>%7%8</td></tr>\n")
+        .arg(escaped(projector.name), escaped(projector.device),
+             projector.up ? QStringLiteral("up") : QStringLiteral("<b>down</b>"),
+             powerText(projector.power), held, lastReply,
+             projector.fault.isEmpty() ? QString() : escaped(projector.fault) + "<br>", readings);
 }
 
 // Tells the log (the journal, under systemd) when a projector stops or starts answering.
-void logChanges(Poller& poller)
+void logChanges(const Projector& projector)
 {
-    poller.onUpChange = [&poller](bool up) {
+    const Poller& poller = projector.poller();
+    QObject::connect(&poller, &Poller::upChanged, [&poller](bool up) {
         const QString fault = poller.fault().isEmpty() ? QString() : ": " + poller.fault();
         const QString text =
             up ? QStringLiteral("%1 answers\n").arg(poller.config().name)
                : QStringLiteral("%1 does not answer%2\n").arg(poller.config().name, fault);
         std::fputs(text.toLocal8Bit().constData(), stderr);
-    };
+    });
 }
 
 } // namespace
 
-std::unique_ptr<SerialPort> serialServiceFor(const QString& device)
+Projector::Projector(const ProjectorConfig& config, LineTiming lineTiming, PollTiming pollTiming)
+    : line_(config, lineTiming), poller_(line_, pollTiming)
 {
-    return std::make_unique<QtSerialPort>([device](std::int16_t) { return device; });
 }
 
-Fleet::Fleet(const FleetConfig& config, PollTiming timing)
+ProjectorSnapshot Projector::snapshot() const
 {
-    for (const ProjectorConfig& projector : config.projectors) {
-        pollers_.push_back(
-            std::make_unique<Poller>(projector, serialServiceFor(projector.device), timing));
-        metrics_.watch(*pollers_.back());
-        logChanges(*pollers_.back());
+    ProjectorSnapshot s;
+    s.name = config().name;
+    s.device = config().device;
+    s.up = poller_.up();
+    s.readings = poller_.readings();
+    s.lastReply = poller_.lastReply();
+    s.fault = !line_.fault().isEmpty() ? line_.fault() : poller_.fault();
+    s.power = line_.power();
+    s.operatorPeer = line_.operatorPeer();
+    s.console = config().console;
+    if (poller_.roundsDone() > 0)
+        s.lastRoundTime = poller_.lastRoundTime();
+    return s;
+}
+
+Fleet::Fleet(const FleetConfig& config, LineTiming lineTiming, PollTiming pollTiming)
+{
+    lineTiming.operatorQuiet = config.operatorQuiet;
+    for (const ProjectorConfig& projectorConfig : config.projectors) {
+        auto projector = std::make_unique<Projector>(projectorConfig, lineTiming, pollTiming);
+        metrics_.watch(projector->poller());
+        logChanges(*projector);
+        const auto changed = [this, name = projectorConfig.name] { emit this->changed(name); };
+        Line& line = projector->line();
+        connect(&projector->poller(), &Poller::roundEnded, this, changed);
+        connect(&line, &Line::operatorChanged, this, changed);
+        connect(&line, &Line::powerChanged, this, changed);
+        connect(&line, &Line::lost, this, changed);
+        connect(&line, &Line::back, this, changed);
+        projectors_.push_back(std::move(projector));
     }
 }
 
+Fleet::~Fleet() = default;
+
 void Fleet::start()
 {
-    for (const auto& poller : pollers_)
-        poller->start();
+    for (const auto& projector : projectors_) {
+        projector->line().open();
+        projector->poller().start();
+    }
+}
+
+Projector* Fleet::find(const QString& name) const
+{
+    for (const auto& projector : projectors_)
+        if (projector->config().name == name)
+            return projector.get();
+    return nullptr;
+}
+
+std::vector<ProjectorSnapshot> Fleet::snapshots() const
+{
+    std::vector<ProjectorSnapshot> all;
+    all.reserve(projectors_.size());
+    for (const auto& projector : projectors_)
+        all.push_back(projector->snapshot());
+    return all;
 }
 
 HttpResponse Fleet::respond(const QByteArray& path) const
 {
     if (path == "/metrics")
         return {200, "text/plain; version=0.0.4; charset=utf-8",
-                QByteArray::fromStdString(metrics_.exposition())};
+                QByteArray::fromStdString(metrics_.exposition(snapshots()))};
     if (path == "/")
-        return {200, "text/html; charset=utf-8", statusPage(pollers_)};
+        return {200, "text/html; charset=utf-8", statusPage(snapshots())};
     return {404, "text/plain; charset=utf-8", "not found: try / or /metrics\n"};
 }
 
-QByteArray statusPage(const std::vector<std::unique_ptr<Poller>>& pollers)
+QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots)
 {
     QString page = QStringLiteral(
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>qx200 exporter</title>"
-        "</head>\n<body><h1>qx200 exporter</h1>\n<p><a href=\"/metrics\">Metrics</a></p>\n"
-        "<table border=\"1\">\n<tr><th>Projector</th><th>Device</th><th>State</th>"
-        "<th>Last reply (UTC)</th><th>Readings</th></tr>\n");
-    for (const auto& poller : pollers)
-        page += projectorRow(*poller);
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>qx200d</title>"
+        "</head>\n<body><h1>qx200d</h1>\n<p><a href=\"/metrics\">Metrics</a></p>\n"
+        "<table border=\"1\">\n<tr><th>Projector</th><th>Device</th><th>State</th><th>Power</th>"
+        "<th>Held by</th><th>Last reply (UTC)</th><th>Readings</th></tr>\n");
+    for (const ProjectorSnapshot& projector : snapshots)
+        page += projectorRow(projector);
     page += QStringLiteral("</table>\n</body></html>\n");
     return page.toUtf8();
 }

@@ -1,38 +1,69 @@
 #pragma once
 
-// The exporter's projectors: a poller for each, the metrics of all, and what the HTTP
-// responder serves from them.
+// The service's projectors: for each, its line and its poller; the metrics of all, and what the
+// HTTP responder serves from them. Front ends (console sessions, the control socket, network
+// controllers) find a projector here and talk to its line.
 
-#include "serial/SerialPort.h"
 #include "service/FleetConfig.h"
 #include "service/FleetMetrics.h"
 #include "service/HttpResponder.h"
+#include "service/Line.h"
 #include "service/Poller.h"
+#include "service/Snapshot.h"
 
+#include <QDateTime>
+#include <QObject>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qx200 {
 
-// The serial service on a device, as the console uses it, opened as COM1.
-std::unique_ptr<SerialPort> serialServiceFor(const QString& device);
-
-class Fleet {
+class Projector {
 public:
-    explicit Fleet(const FleetConfig& config, PollTiming timing = {});
+    Projector(const ProjectorConfig& config, LineTiming lineTiming, PollTiming pollTiming);
 
+    const ProjectorConfig& config() const { return line_.config(); }
+    Line& line() { return line_; }
+    const Line& line() const { return line_; }
+    Poller& poller() { return poller_; }
+    const Poller& poller() const { return poller_; }
+    ProjectorSnapshot snapshot() const;
+
+private:
+    Line line_;
+    Poller poller_;
+};
+
+class Fleet final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Fleet(const FleetConfig& config, LineTiming lineTiming = {},
+                   PollTiming pollTiming = {});
+    ~Fleet() override;
+
+    // Opens every line and starts polling.
     void start();
     // "/" the status page, "/metrics" the metrics, anything else not found.
     HttpResponse respond(const QByteArray& path) const;
 
-    const std::vector<std::unique_ptr<Poller>>& pollers() const { return pollers_; }
+    const std::vector<std::unique_ptr<Projector>>& projectors() const { return projectors_; }
+    // The projector of that name; nullptr when there is none.
+    Projector* find(const QString& name) const;
+    std::vector<ProjectorSnapshot> snapshots() const;
+
+signals:
+    // A projector's state changed: a round ended, an operator came or went, the power state or
+    // the device changed.
+    void changed(const QString& name);
 
 private:
-    std::vector<std::unique_ptr<Poller>> pollers_;
+    std::vector<std::unique_ptr<Projector>> projectors_;
     FleetMetrics metrics_;
 };
 
-// A short HTML page: each projector, whether it answers, and its last readings.
-QByteArray statusPage(const std::vector<std::unique_ptr<Poller>>& pollers);
+// A short HTML page: each projector, whether it answers, who holds its line, its last readings.
+QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots);
 
 } // namespace qx200

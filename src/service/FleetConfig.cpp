@@ -61,7 +61,7 @@ QString scalarText(const YAML::Node& node, const char* key)
     return QString::fromStdString(node.Scalar());
 }
 
-constexpr std::array<const char*, 4> Keys{"name", "device", "speed", "interval"};
+constexpr std::array<const char*, 5> Keys{"name", "device", "speed", "interval", "console"};
 
 void checkKeys(const YAML::Node& entry)
 {
@@ -70,7 +70,7 @@ void checkKeys(const YAML::Node& entry)
         if (std::find_if(Keys.begin(), Keys.end(), [&](const char* k) { return key == k; }) ==
             Keys.end())
             refuse(item.first,
-                   QStringLiteral("unknown key \"%1\" (known: name, device, speed, interval)")
+                   QStringLiteral("unknown key \"%1\" (known: name, device, speed, interval, console)")
                        .arg(QString::fromStdString(key)));
     }
 }
@@ -107,6 +107,12 @@ ProjectorConfig projectorFrom(const YAML::Node& entry)
                                  .arg(text));
         projector.interval = *duration;
     }
+    if (const YAML::Node console = entry["console"]) {
+        const QString text = scalarText(console, "console");
+        projector.console = parseSocketAddress(text, &why);
+        if (!projector.console)
+            refuse(console, QStringLiteral("console: %1").arg(why));
+    }
     return projector;
 }
 
@@ -115,18 +121,30 @@ FleetConfig fleetFrom(const YAML::Node& root)
     if (!root.IsMap() || !root["projectors"])
         refuse(root, QStringLiteral("the file must have a \"projectors:\" list"));
     YAML::Node key;
+    FleetConfig fleet;
     for (const auto& item : root) {
-        if (item.first.Scalar() != "projectors")
-            refuse(item.first, QStringLiteral("unknown key \"%1\" (known: projectors)")
-                                   .arg(QString::fromStdString(item.first.Scalar())));
-        key = item.first;
+        const std::string name = item.first.Scalar();
+        if (name == "projectors") {
+            key = item.first;
+        } else if (name == "operator_quiet") {
+            const QString text = scalarText(item.second, "operator_quiet");
+            const auto quiet = parseDuration(text.toStdString());
+            if (!quiet)
+                refuse(item.second,
+                       QStringLiteral("operator_quiet \"%1\" is no duration such as 2s").arg(text));
+            fleet.operatorQuiet = *quiet;
+        } else {
+            refuse(item.first,
+                   QStringLiteral("unknown key \"%1\" (known: projectors, operator_quiet)")
+                       .arg(QString::fromStdString(name)));
+        }
     }
     const YAML::Node list = root["projectors"];
     if (!list.IsSequence() || list.size() == 0)
         refuse(key, QStringLiteral("\"projectors:\" must list at least one projector"));
-    FleetConfig fleet;
     std::set<QString> names;
     std::set<QString> devices;
+    std::set<std::pair<QString, quint16>> consoles;
     for (const YAML::Node& entry : list) {
         ProjectorConfig projector = projectorFrom(entry);
         if (!names.insert(projector.name).second)
@@ -136,6 +154,10 @@ FleetConfig fleetFrom(const YAML::Node& root)
         if (!devices.insert(projector.device).second)
             refuse(entry["device"],
                    QStringLiteral("the device \"%1\" is used twice").arg(projector.device));
+        if (const auto& console = projector.console;
+            console && !consoles.insert({console->address.toString(), console->port}).second)
+            refuse(entry["console"], QStringLiteral("the console address %1 is used twice")
+                                         .arg(socketAddressText(*console)));
         fleet.projectors.push_back(std::move(projector));
     }
     return fleet;
@@ -193,6 +215,34 @@ std::optional<milliseconds> parseDuration(std::string_view text)
     if (total == 0)
         return std::nullopt;
     return milliseconds(total);
+}
+
+std::optional<SocketAddress> parseSocketAddress(const QString& text, QString* error)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    bool numeric = false;
+    const uint port = colon < 0 ? 0 : text.mid(colon + 1).toUInt(&numeric);
+    QString host = text.left(std::max<qsizetype>(colon, 0));
+    const bool bracketed = host.startsWith(u'[') && host.endsWith(u']');
+    if (bracketed)
+        host = host.mid(1, host.size() - 2);
+    const QHostAddress address(host);
+    const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    if (!numeric || port == 0 || port > 65535 || address.isNull() || v6 != bracketed) {
+        *error = QStringLiteral("\"%1\" is no IP address with a port, such as 127.0.0.1:4660 or "
+                                "[::1]:4660")
+                     .arg(text);
+        return std::nullopt;
+    }
+    return SocketAddress{address, quint16(port)};
+}
+
+QString socketAddressText(const SocketAddress& at)
+{
+    const QString host = at.address.toString();
+    return at.address.protocol() == QAbstractSocket::IPv6Protocol
+               ? QStringLiteral("[%1]:%2").arg(host).arg(at.port)
+               : QStringLiteral("%1:%2").arg(host).arg(at.port);
 }
 
 std::optional<QByteArray> lineSettingsFor(qint32 speed)

@@ -1,6 +1,6 @@
 #pragma once
 
-// The exporter's configuration file: which projectors to poll, on which device, how fast and
+// The service's configuration file: which projectors to poll, on which device, how fast and
 // how often.
 //
 //   projectors:
@@ -10,8 +10,11 @@
 //       device: rfc2217:serial-server:4001
 //       speed: 9600
 //       interval: 30s
+//       console: 127.0.0.1:4660   # where a console attaches (optional)
+//   operator_quiet: 2s            # how long the line stays an operator's after its last line
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
 #include <chrono>
 #include <optional>
@@ -22,16 +25,26 @@ namespace qx200 {
 
 inline constexpr std::chrono::milliseconds DefaultPollInterval{10000};
 inline constexpr qint32 DefaultSpeed = 19200;
+inline constexpr std::chrono::milliseconds DefaultOperatorQuiet{2000};
+
+// An IP address and a port.
+struct SocketAddress {
+    QHostAddress address;
+    quint16 port = 0;
+    friend bool operator==(const SocketAddress&, const SocketAddress&) = default;
+};
 
 struct ProjectorConfig {
     QString name;
     QString device; // as written: a path, tcp:HOST:PORT or rfc2217:HOST:PORT
     qint32 speed = DefaultSpeed;
     std::chrono::milliseconds interval = DefaultPollInterval;
+    std::optional<SocketAddress> console; // where a console attaches, if anywhere
 };
 
 struct FleetConfig {
     std::vector<ProjectorConfig> projectors;
+    std::chrono::milliseconds operatorQuiet = DefaultOperatorQuiet;
 };
 
 struct ConfigResult {
@@ -48,6 +61,11 @@ ConfigResult loadFleetConfig(const QString& path);
 // A duration as Prometheus writes them: numbers with units from y, w, d, h, m, s, ms, largest
 // first, each once ("500ms", "10s", "1h30m"). Nothing for anything else, and for zero.
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
+
+// "127.0.0.1:4660" or "[::1]:4660": an IP literal and a port from 1 to 65535. On anything else,
+// nothing, and the reason in *error.
+std::optional<SocketAddress> parseSocketAddress(const QString& text, QString* error);
+QString socketAddressText(const SocketAddress& at);
 
 // The line settings text for a speed ("19200,N,8,1"); nothing for a speed the projector lacks.
 std::optional<QByteArray> lineSettingsFor(qint32 speed);

@@ -38,15 +38,16 @@ constexpr GaugeName LastReply{"qx200_last_reply_timestamp_seconds",
                               "Unix time of the last reply that was read"};
 constexpr GaugeName RoundDuration{"qx200_round_duration_seconds",
                                   "How long the last poll round took"};
+constexpr GaugeName OperatorAttached{"qx200_operator_attached",
+                                     "1 while a console is attached to the projector's line"};
 
 // In the order of PollError.
 constexpr std::array<const char*, 3> ErrorReasons{"timeout", "garbled", "device_lost"};
 constexpr std::array<const char*, 3> Sensors{"s1", "s2", "s3"};
 
-Labels projectorLabels(const Poller& poller)
+Labels projectorLabels(const QString& name, const QString& device)
 {
-    return {{"projector", poller.config().name.toStdString()},
-            {"device", poller.config().device.toStdString()}};
+    return {{"projector", name.toStdString()}, {"device", device.toStdString()}};
 }
 
 Labels with(Labels labels, const char* name, const std::string& value)
@@ -137,38 +138,37 @@ FleetMetrics::FleetMetrics()
 {
 }
 
-void FleetMetrics::watch(Poller& poller)
+void FleetMetrics::watch(const Poller& poller)
 {
-    const Labels base = projectorLabels(poller);
+    const Labels base = projectorLabels(poller.config().name, poller.config().device);
     std::array<prometheus::Counter*, ErrorReasons.size()> errors{};
     for (std::size_t i = 0; i < ErrorReasons.size(); ++i)
         errors[i] = &errors_.Add(with(base, "reason", ErrorReasons[i]));
-    poller.onError = [errors](PollError error) {
+    QObject::connect(&poller, &Poller::error, [errors](PollError error) {
         errors.at(static_cast<std::size_t>(error))->Increment();
-    };
+    });
     prometheus::Counter& rounds = rounds_.Add(base);
-    poller.onRoundEnd = [&rounds] { rounds.Increment(); };
+    QObject::connect(&poller, &Poller::roundEnded, [&rounds] { rounds.Increment(); });
     prometheus::Counter& late = lateRounds_.Add(base);
-    poller.onLateRound = [&late] { late.Increment(); };
+    QObject::connect(&poller, &Poller::lateRound, [&late] { late.Increment(); });
     prometheus::Histogram& replies = replyDuration_.Add(base, ReplyDurationBuckets);
-    poller.onReplyTime = [&replies](std::chrono::duration<double> time) {
-        replies.Observe(time.count());
-    };
-    pollers_.push_back(&poller);
+    QObject::connect(&poller, &Poller::replyTime,
+                     [&replies](double seconds) { replies.Observe(seconds); });
 }
 
-std::string FleetMetrics::exposition() const
+std::string FleetMetrics::exposition(const std::vector<ProjectorSnapshot>& snapshots) const
 {
     Gauges gauges;
-    for (const Poller* poller : pollers_) {
-        const Labels base = projectorLabels(*poller);
-        gauges.set(Up, base, poller->up() ? 1 : 0);
-        publishReadings(gauges, base, poller->readings());
-        if (const auto last = poller->lastReply())
-            gauges.set(LastReply, base, double(last->toMSecsSinceEpoch()) / 1000.0);
-        if (poller->roundsDone() > 0)
+    for (const ProjectorSnapshot& projector : snapshots) {
+        const Labels base = projectorLabels(projector.name, projector.device);
+        gauges.set(Up, base, projector.up ? 1 : 0);
+        gauges.set(OperatorAttached, base, projector.operatorPeer.isEmpty() ? 0 : 1);
+        publishReadings(gauges, base, projector.readings);
+        if (projector.lastReply)
+            gauges.set(LastReply, base, double(projector.lastReply->toMSecsSinceEpoch()) / 1000.0);
+        if (projector.lastRoundTime)
             gauges.set(RoundDuration, base,
-                       std::chrono::duration<double>(poller->lastRoundTime()).count());
+                       std::chrono::duration<double>(*projector.lastRoundTime).count());
     }
     std::vector<prometheus::MetricFamily> families = gauges.take();
     for (prometheus::MetricFamily& family : counts_.Collect())

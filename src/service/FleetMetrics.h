@@ -1,10 +1,11 @@
 #pragma once
 
-// The pollers' readings and counts in the Prometheus text format. Counts (errors, rounds, reply
-// times) live as long as the exporter; readings are taken from the pollers at every scrape, so
+// The projectors' readings and counts in the Prometheus text format. Counts (errors, rounds,
+// reply times) live as long as the service; readings come from the snapshots of each scrape, so
 // what a poller dropped is simply not there.
 
 #include "service/Poller.h"
+#include "service/Snapshot.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/histogram.h>
@@ -25,12 +26,11 @@ public:
     FleetMetrics(const FleetMetrics&) = delete;
     FleetMetrics& operator=(const FleetMetrics&) = delete;
 
-    // Publishes the poller's readings and counts its errors, rounds and reply times. The poller
-    // must outlive this object.
-    void watch(Poller& poller);
+    // Counts the poller's errors, rounds and reply times.
+    void watch(const Poller& poller);
 
-    // Everything, in the Prometheus text exposition format.
-    std::string exposition() const;
+    // The snapshots' readings and the counts, in the Prometheus text exposition format.
+    std::string exposition(const std::vector<ProjectorSnapshot>& snapshots) const;
 
 private:
     prometheus::Registry counts_;
@@ -38,7 +38,6 @@ private:
     prometheus::Family<prometheus::Counter>& rounds_;
     prometheus::Family<prometheus::Counter>& lateRounds_;
     prometheus::Family<prometheus::Histogram>& replyDuration_;
-    std::vector<const Poller*> pollers_;
 };
 
 } // namespace qx200

@@ -1,13 +1,12 @@
 #pragma once
 
-// Polls one projector: the status queries one at a time, each sent, its reply collected up to
-// the carriage return or the end of the reply window, then a pause before the next; a full round
-// every poll interval. Everything runs on timers of the event loop, so a silent, unplugged or
-// garbling projector holds up nothing but its own poller.
+// Polls one projector: a round of status queries every poll interval, each handed to the
+// projector's line at the lowest priority and its reply folded into the readings. The line sends
+// them one at a time; a silent, unplugged or garbling projector holds up nothing but its own
+// line. While an operator holds the line the queries wait, and the last readings stay.
 
 #include "protocol/StatusReading.h"
-#include "serial/SerialPort.h"
-#include "service/FleetConfig.h"
+#include "service/Line.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -16,8 +15,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <optional>
 
 namespace qx200 {
@@ -44,30 +41,24 @@ inline constexpr std::array<StatusQuery, 8> PolledQueries{
     StatusQuery::Mute,        StatusQuery::Pressure};
 
 struct PollTiming {
-    std::chrono::milliseconds replyWindow{1000};
-    std::chrono::milliseconds pace{100}; // between a reply and the next query
     // How long a round waits for a network device that is still connecting (the service gives
     // a connection 3 s and then half a second to settle).
     std::chrono::milliseconds connecting{4000};
+    std::chrono::milliseconds retry{100}; // between two looks at a device still connecting
 };
 
 enum class PollError { Timeout, Garbled, DeviceLost };
-
-// A reply that has not ended after this many bytes is garbage, not a reply.
-inline constexpr qsizetype MaxReplyBytes = 1024;
 
 class Poller final : public QObject {
     Q_OBJECT
 
 public:
-    Poller(ProjectorConfig config, std::unique_ptr<SerialPort> port, PollTiming timing = {},
-           QObject* parent = nullptr);
-    ~Poller() override;
+    explicit Poller(Line& line, PollTiming timing = {}, QObject* parent = nullptr);
 
     // Starts the first round now and one every interval after it.
     void start();
 
-    const ProjectorConfig& config() const { return config_; }
+    const ProjectorConfig& config() const { return line_.config(); }
     // Whether the last round read anything; its readings are the only ones kept.
     bool up() const { return up_; }
     const Readings& readings() const { return readings_; }
@@ -79,53 +70,40 @@ public:
     std::chrono::milliseconds lastRoundTime() const { return lastRoundTime_; }
     std::uint64_t roundsDone() const { return roundsDone_; }
 
-    // The timers, for tests that drive the ticks themselves.
     const QTimer& roundTimer() const { return roundTimer_; }
-    const QTimer& replyTimer() const { return replyTimer_; }
-    const QTimer& paceTimer() const { return paceTimer_; }
-
-    // Tick handlers.
+    // Tick handlers, for tests that drive the timers themselves.
     void roundTick();
-    void replyWindowTick();
-    void paceTick();
+    void retryTick();
 
-    // Observers, called on the event loop's thread.
-    std::function<void(std::chrono::duration<double>)> onReplyTime;
-    std::function<void(PollError)> onError;
-    std::function<void()> onRoundEnd;
-    std::function<void()> onLateRound;       // a round fell due while the last one still ran
-    std::function<void(bool up)> onUpChange; // told after the first round, then on changes
+signals:
+    void replyTime(double seconds);
+    void error(PollError error);
+    void roundEnded();
+    void lateRound();         // a round fell due while the last one still ran
+    void upChanged(bool up);  // told after the first round, then on changes
 
 private:
     void startRound();
     void sendQuery();
-    void received();
-    void finishQuery(const QByteArray& reply);
+    void replied(const Reply& reply);
     void nextQuery();
     void endRound();
-    bool ensureOpen();
     void deviceLost(const QString& text);
     void deviceBack();
     void setUp(bool up);
-    void report(PollError error);
 
-    ProjectorConfig config_;
-    std::unique_ptr<SerialPort> port_;
+    Line& line_;
     PollTiming timing_;
     QTimer roundTimer_;
-    QTimer replyTimer_;
-    QTimer paceTimer_;
+    QTimer retryTimer_;
     QElapsedTimer roundClock_;
-    QElapsedTimer replyClock_;
 
     bool running_ = false;
     bool roundDue_ = false; // a round fell due while this one ran
-    bool awaiting_ = false; // a query is out and its reply window open
-    bool lost_ = false;     // the open device went away
     std::size_t next_ = 0;  // index of the query in PolledQueries
-    QByteArray reply_;
     Readings gathered_;     // this round's readings
     bool answered_ = false; // this round read a reply
+    std::uint64_t round_ = 0; // replies to an older round are ignored
 
     Readings readings_;
     bool up_ = false;

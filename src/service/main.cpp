@@ -1,17 +1,15 @@
-// qx200-exporter: polls projectors over their serial lines and serves their state to Prometheus.
+// qx200d, the projector service: owns the projectors' serial lines, polls them and serves their
+// state to Prometheus.
 
-#include "service/ExporterOptions.h"
+#include "serial/QuitSignals.h"
+#include "service/ServiceOptions.h"
 #include "service/Fleet.h"
 #include "service/ReadingNames.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,32 +23,8 @@ void print(FILE* stream, const QString& text)
 
 int fail(const QString& text)
 {
-    print(stderr, QStringLiteral("qx200-exporter: %1\n").arg(text));
+    print(stderr, QStringLiteral("qx200d: %1\n").arg(text));
     return 1;
-}
-
-// SIGTERM and SIGINT end the event loop, so that devices and their locks are released.
-int signalPipe[2] = {-1, -1};
-
-void quitOnSignals(QCoreApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char signal = 0;
-        [[maybe_unused]] const auto n = ::read(signalPipe[1], &signal, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = [](int) {
-        const char signal = 1;
-        [[maybe_unused]] const auto n = ::write(signalPipe[0], &signal, 1);
-    };
-    ::sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
 }
 
 QString probeText(const Poller& poller)
@@ -81,30 +55,38 @@ QString probeJson(const Poller& poller)
     return QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented));
 }
 
-int probe(const ExporterOptions& options)
+int probe(const ServiceOptions& options)
 {
-    const ProjectorConfig projector{QStringLiteral("probe"), options.probeDevice, options.speed,
-                                    DefaultPollInterval};
-    Poller poller(projector, serialServiceFor(options.probeDevice));
-    poller.onRoundEnd = [] { QCoreApplication::quit(); };
+    ProjectorConfig projector;
+    projector.name = QStringLiteral("probe");
+    projector.device = options.probeDevice;
+    projector.speed = options.speed;
+    Line line(projector);
+    Poller poller(line);
+    QObject::connect(&poller, &Poller::roundEnded, &QCoreApplication::quit);
     QMetaObject::invokeMethod(
-        &poller, [&poller] { poller.start(); }, Qt::QueuedConnection);
+        &poller,
+        [&] {
+            line.open();
+            poller.start();
+        },
+        Qt::QueuedConnection);
     QCoreApplication::exec();
     print(stdout, options.json ? probeJson(poller) : probeText(poller));
     return poller.up() ? 0 : 1;
 }
 
-int serve(const ExporterOptions& options, const FleetConfig& config)
+int serve(const ServiceOptions& options, const FleetConfig& config)
 {
     Fleet fleet(config);
     HttpResponder responder([&fleet](const QByteArray& path) { return fleet.respond(path); });
     const ListenAddress& at = options.listen;
     if (!responder.listen(at.address, at.port))
-        return fail(QStringLiteral("cannot listen on %1:%2: %3 (is another exporter running?)")
+        return fail(QStringLiteral("cannot listen on %1:%2: %3 (is another qx200d running?)")
                         .arg(at.address.toString())
                         .arg(at.port)
                         .arg(responder.errorString()));
-    print(stderr, QStringLiteral("qx200-exporter: polling %1 projectors, serving "
+    print(stderr, QStringLiteral("qx200d: polling %1 projectors, serving "
                                  "http://%2:%3/metrics\n")
                       .arg(config.projectors.size())
                       .arg(at.address.toString())
@@ -117,37 +99,37 @@ int serve(const ExporterOptions& options, const FleetConfig& config)
 
 int main(int argc, char** argv)
 {
+    QuitSignals quitSignals; // before the application object starts any thread
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("qx200-exporter"));
-    const ParsedExporterOptions parsed = parseExporterOptions(app.arguments().mid(1));
+    quitSignals.listen([] { QCoreApplication::quit(); });
+    QCoreApplication::setApplicationName(QStringLiteral("qx200d"));
+    const ParsedServiceOptions parsed = parseServiceOptions(app.arguments().mid(1));
     if (!parsed.options) {
-        print(stderr, QStringLiteral("qx200-exporter: %1\n%2").arg(parsed.error, exporterUsage()));
+        print(stderr, QStringLiteral("qx200d: %1\n%2").arg(parsed.error, serviceUsage()));
         return 2;
     }
-    const ExporterOptions& options = *parsed.options;
+    const ServiceOptions& options = *parsed.options;
     switch (options.mode) {
-    case ExporterOptions::Mode::Help:
-        print(stdout, exporterUsage());
+    case ServiceOptions::Mode::Help:
+        print(stdout, serviceUsage());
         return 0;
-    case ExporterOptions::Mode::Version:
-        print(stdout, QStringLiteral("qx200-exporter %1\n").arg(QX200_VERSION));
+    case ServiceOptions::Mode::Version:
+        print(stdout, QStringLiteral("qx200d %1\n").arg(QX200_VERSION));
         return 0;
-    case ExporterOptions::Mode::Probe:
-        quitOnSignals(app);
+    case ServiceOptions::Mode::Probe:
         return probe(options);
-    case ExporterOptions::Mode::CheckConfig:
-    case ExporterOptions::Mode::Serve:
+    case ServiceOptions::Mode::CheckConfig:
+    case ServiceOptions::Mode::Serve:
         break;
     }
     const ConfigResult config = loadFleetConfig(options.config);
     if (!config.config)
         return fail(config.error);
-    if (options.mode == ExporterOptions::Mode::CheckConfig) {
+    if (options.mode == ServiceOptions::Mode::CheckConfig) {
         print(stdout, QStringLiteral("%1: %2 projectors, good\n")
                           .arg(options.config)
                           .arg(config.config->projectors.size()));
         return 0;
     }
-    quitOnSignals(app);
     return serve(options, *config.config);
 }

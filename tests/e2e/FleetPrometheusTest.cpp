@@ -1,4 +1,4 @@
-// The exporter polling three simulator programs over pseudo-terminals, scraped by a real
+// qx200d polling three simulator programs over pseudo-terminals, scraped by a real
 // Prometheus with the shipped alert rules: what the Prometheus HTTP API answers is what the
 // simulators hold, a silent projector is down, and an unplugged one is down until it is back.
 
@@ -123,15 +123,15 @@ TEST(FleetPrometheus, ScrapesWhatTheSimulatorsHold)
                   unpluggedName = QStringLiteral("unplugged");
     // The simulators' model time, rounded up: they started after the clock.
     const auto secondsSoFar = [&running] { return int(running.elapsed() / 1000) + 1; };
-    Exporter exporter(
+    Service service(
         {{hallName, hall.link()}, {silentName, silent.link()}, {unpluggedName, unplugged.link()}},
         QStringLiteral("1s"));
-    PrometheusServer prometheus(exporter.address(),
+    PrometheusServer prometheus(service.address(),
                                 {QStringLiteral(QX200_DEPLOY_DIR "/alerts.yml")});
 
     ASSERT_TRUE(eventually([&] {
         return valueOf(prometheus, QStringLiteral("count_over_time(up{job=\"qx200\"}[1m])")) >= 2;
-    })) << "Prometheus did not scrape the exporter twice";
+    })) << "Prometheus did not scrape qx200d twice";
     ASSERT_TRUE(eventually([&] {
         return valueOf(prometheus, ofProjector("qx200_up", hallName)) == 1 &&
                valueOf(prometheus, ofProjector("qx200_up", unpluggedName)) == 1;

@@ -58,7 +58,7 @@ TEST(QtSerialPortNetwork, TellsARefusedConnectionOnceAndKeepsTrying)
     int recoveries = 0;
     port.OnRecover = [&] { ++recoveries; };
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, QStringView(device).mid(14).toUShort()));
-    runFor(QtSerialPort::MaxBackoffMs + QtSerialPort::SettleMs + 1000);
+    runFor(SerialLine::MaxBackoffMs + SerialLine::SettleMs + 1000);
     EXPECT_FALSE(port.deviceLost());
     EXPECT_EQ(recoveries, 1);
     EXPECT_EQ(faults.size(), 1);
@@ -99,7 +99,7 @@ TEST(QtSerialPortNetwork, TellsOnceWhatAServerThatHangsUpSaid)
     EXPECT_TRUE(received.isEmpty()) << received.toStdString();
 
     refusing = false; // its device is back
-    runFor(QtSerialPort::MaxBackoffMs + QtSerialPort::SettleMs + 1000);
+    runFor(SerialLine::MaxBackoffMs + SerialLine::SettleMs + 1000);
     EXPECT_FALSE(port.deviceLost());
     EXPECT_EQ(recoveries, 1);
     EXPECT_EQ(faults.size(), 1);

@@ -51,6 +51,8 @@ TEST(FleetConfig, ReadsEveryField)
     device: rfc2217:serial-server:4001
     speed: 9600
     interval: 30s
+    console: "[::1]:4660"
+operator_quiet: 5s
 )");
     ASSERT_TRUE(result.config.has_value()) << result.error.toStdString();
     const auto& projectors = result.config->projectors;
@@ -62,6 +64,9 @@ TEST(FleetConfig, ReadsEveryField)
     EXPECT_EQ(projectors[1].device, "rfc2217:serial-server:4001");
     EXPECT_EQ(projectors[1].speed, 9600);
     EXPECT_EQ(projectors[1].interval, milliseconds(30000));
+    EXPECT_FALSE(projectors[0].console.has_value());
+    EXPECT_EQ(projectors[1].console, (SocketAddress{QHostAddress::LocalHostIPv6, 4660}));
+    EXPECT_EQ(result.config->operatorQuiet, milliseconds(5000));
 }
 
 struct BadFile {
@@ -86,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"NoList", "projectors:\n",
                 "line 1: \"projectors:\" must list at least one projector"},
         BadFile{"UnknownTopKey", "projectors:\n  - {name: a, device: /dev/x}\nextra: 1\n",
-                "line 3: unknown key \"extra\" (known: projectors)"},
+                "line 3: unknown key \"extra\" (known: projectors, operator_quiet)"},
         BadFile{"SyntaxError", "projectors:\n  - name: [a\n",
                 "line 3: end of sequence flow not found"},
         BadFile{"EntryNotAMap", "projectors:\n  - hall-a\n",
@@ -102,13 +107,28 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"BadInterval", "projectors:\n  - name: a\n    device: /dev/x\n    interval: 10\n",
                 "line 4: interval \"10\" is no duration such as 500ms, 10s, 1m or 1h30m"},
         BadFile{"UnknownKey", "projectors:\n  - name: a\n    device: /dev/x\n    intervall: 5s\n",
-                "line 4: unknown key \"intervall\" (known: name, device, speed, interval)"},
+                "line 4: unknown key \"intervall\" (known: name, device, speed, interval, console)"},
         BadFile{"DuplicateName",
                 "projectors:\n  - name: a\n    device: /dev/x\n  - name: a\n    device: /dev/y\n",
                 "line 4: the name \"a\" is used twice"},
         BadFile{"DuplicateDevice",
                 "projectors:\n  - name: a\n    device: /dev/x\n  - name: b\n    device: /dev/x\n",
-                "line 5: the device \"/dev/x\" is used twice"}),
+                "line 5: the device \"/dev/x\" is used twice"},
+        BadFile{"ConsoleNotAnAddress",
+                "projectors:\n  - name: a\n    device: /dev/x\n    console: localhost:4660\n",
+                "line 4: console: \"localhost:4660\" is no IP address with a port, such as "
+                "127.0.0.1:4660 or [::1]:4660"},
+        BadFile{"ConsoleWithoutPort",
+                "projectors:\n  - name: a\n    device: /dev/x\n    console: 127.0.0.1\n",
+                "line 4: console: \"127.0.0.1\" is no IP address with a port, such as "
+                "127.0.0.1:4660 or [::1]:4660"},
+        BadFile{"ConsoleTwice",
+                "projectors:\n  - {name: a, device: /dev/x, console: 127.0.0.1:4660}\n"
+                "  - {name: b, device: /dev/y, console: 127.0.0.1:4660}\n",
+                "line 3: the console address 127.0.0.1:4660 is used twice"},
+        BadFile{"BadOperatorQuiet",
+                "projectors:\n  - {name: a, device: /dev/x}\noperator_quiet: soon\n",
+                "line 3: operator_quiet \"soon\" is no duration such as 2s"}),
     [](const testing::TestParamInfo<BadFile>& testCase) { return testCase.param.name; });
 
 TEST(FleetConfig, FileErrorsNameTheFile)

@@ -1,5 +1,6 @@
 #include "service/FleetMetrics.h"
-#include "support/FakeSerialPort.h"
+
+#include "protocol/TraceRendering.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -8,37 +9,38 @@
 namespace qx200 {
 namespace {
 
-using testing::FakeSerialPort;
+// The readings of a round in which the projector gave these replies, in the order of the queries.
+Readings readingsOf(const QByteArrayList& replies)
+{
+    Readings readings;
+    for (qsizetype i = 0; i < replies.size(); ++i)
+        if (const auto reading = readStatus(PolledQueries[std::size_t(i)], renderTrace(replies[i])))
+            readings.store(reading->value);
+    return readings;
+}
 
-// A poller on a fake port, watched by the metrics.
+// The metrics of one projector with the readings of one round, its counts told by its poller.
 struct Watched {
-    Watched()
-    {
-        auto fake = std::make_unique<FakeSerialPort>();
-        port = fake.get();
-        poller = std::make_unique<Poller>(
-            ProjectorConfig{"hall-a", "/dev/ttyUSB0", 19200, std::chrono::seconds(10)},
-            std::move(fake));
-        metrics.watch(*poller);
-    }
+    Watched() { metrics.watch(poller); }
 
-    // One round in which the projector gives these replies, in the order of the queries.
     void round(const QByteArrayList& replies)
     {
-        if (poller->roundsDone() == 0 && !poller->roundRunning())
-            poller->start();
-        else
-            poller->roundTick();
-        for (const QByteArray& reply : replies) {
-            port->receive(reply);
-            poller->paceTick();
-        }
+        snapshot.up = !replies.isEmpty();
+        snapshot.readings = readingsOf(replies);
+        if (snapshot.up)
+            snapshot.lastReply = QDateTime::currentDateTimeUtc();
+        for (qsizetype i = 0; i < replies.size(); ++i)
+            emit poller.replyTime(0.02);
+        if (replies.isEmpty())
+            emit poller.error(PollError::Timeout);
+        emit poller.roundEnded();
     }
 
-    QString text() const { return QString::fromStdString(metrics.exposition()); }
+    QString text() const { return QString::fromStdString(metrics.exposition({snapshot})); }
 
-    FakeSerialPort* port = nullptr;
-    std::unique_ptr<Poller> poller;
+    Line line{ProjectorConfig{"hall-a", "/dev/ttyUSB0", 19200, std::chrono::seconds(10), {}}};
+    Poller poller{line};
+    ProjectorSnapshot snapshot{"hall-a", "/dev/ttyUSB0", false, {}, {}, {}, {}, {}, {}, {}};
     FleetMetrics metrics;
 };
 
@@ -140,7 +142,6 @@ TEST(FleetMetrics, ASilentProjectorIsDownWithoutReadings)
     Watched w;
     w.round(WarmingUp);
     w.round({});
-    w.poller->replyWindowTick();
     const QString text = w.text();
     EXPECT_TRUE(text.contains(line("qx200_up", "", "0")));
     EXPECT_TRUE(text.contains(line("qx200_poll_errors_total", R"(reason="timeout")", "1")));
@@ -159,6 +160,15 @@ TEST(FleetMetrics, NoSignalHidesTheMutes)
     const QString text = w.text();
     EXPECT_TRUE(text.contains(line("qx200_signal_info", R"(signal="no_signal")", "1")));
     EXPECT_FALSE(text.contains("qx200_av_mute{"));
+}
+
+TEST(FleetMetrics, ShowAnAttachedOperator)
+{
+    Watched w;
+    w.round(WarmingUp);
+    EXPECT_TRUE(w.text().contains(line("qx200_operator_attached", "", "0")));
+    w.snapshot.operatorPeer = "127.0.0.1:40312 (console)";
+    EXPECT_TRUE(w.text().contains(line("qx200_operator_attached", "", "1")));
 }
 
 } // namespace

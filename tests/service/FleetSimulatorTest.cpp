@@ -29,13 +29,14 @@ TEST(FleetSimulator, HealthySilentAndUnpluggedProjectorsRunIndependently)
     testing::Simulator healthy;
     testing::Simulator silent({QStringLiteral("--silent")});
     testing::Simulator unplugged;
-    const FleetConfig config{{{"hall-a", healthy.link(), 19200, seconds(1)},
-                              {"hall-b", silent.link(), 19200, seconds(1)},
-                              {"hall-<c>", unplugged.link(), 9600, seconds(1)}}};
+    FleetConfig config;
+    config.projectors = {{"hall-a", healthy.link(), 19200, seconds(1), {}},
+                         {"hall-b", silent.link(), 19200, seconds(1), {}},
+                         {"hall-<c>", unplugged.link(), 9600, seconds(1), {}}};
     Fleet fleet(config);
-    const Poller& a = *fleet.pollers()[0];
-    const Poller& b = *fleet.pollers()[1];
-    const Poller& c = *fleet.pollers()[2];
+    const Poller& a = fleet.projectors()[0]->poller();
+    const Poller& b = fleet.projectors()[1]->poller();
+    const Poller& c = fleet.projectors()[2]->poller();
     fleet.start();
 
     ASSERT_TRUE(runUntil([&] { return a.up() && c.up() && b.roundsDone() >= 2; }, 15000));

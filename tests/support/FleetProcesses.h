@@ -3,8 +3,8 @@
 #include "support/ChildProcess.h"
 
 // The programs of a monitored venue, each started for one test (or one benchmark run) on
-// 127.0.0.1 and stopped with it: the exporter polling simulated projectors, and a real
-// Prometheus scraping the exporter. Simulators come from support/Simulator.h.
+// 127.0.0.1 and stopped with it: qx200d polling simulated projectors, and a real
+// Prometheus scraping it. Simulators come from support/Simulator.h.
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -131,22 +131,22 @@ struct PolledProjector {
     QString device;
 };
 
-// qx200-exporter on a free local port, polling the given projectors every `interval`.
-class Exporter {
+// qx200d on a free local port, polling the given projectors every `interval`.
+class Service {
 public:
-    Exporter(const std::vector<PolledProjector>& projectors, const QString& interval)
+    Service(const std::vector<PolledProjector>& projectors, const QString& interval)
         : port_(freeLocalPort())
     {
         QByteArray yaml = "projectors:\n";
         for (const PolledProjector& p : projectors)
             yaml += "  - name: " + p.name.toUtf8() + "\n    device: " + p.device.toUtf8() +
                     "\n    interval: " + interval.toUtf8() + "\n";
-        const QString config = dir_.filePath(QStringLiteral("exporter.yml"));
+        const QString config = dir_.filePath(QStringLiteral("qx200d.yml"));
         writeFile(config, yaml);
-        program_.start(QStringLiteral(QX200_EXPORTER_PATH),
+        program_.start(QStringLiteral(QX200D_PATH),
                        {QStringLiteral("--config"), config, QStringLiteral("--listen"), address()});
         if (!HttpClient().awaitOk(metricsUrl(), 10000))
-            throw std::runtime_error("the exporter does not serve /metrics");
+            throw std::runtime_error("qx200d does not serve /metrics");
     }
 
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }

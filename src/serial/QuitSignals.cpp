@@ -1,4 +1,4 @@
-#include "console/program/QuitSignals.h"
+#include "serial/QuitSignals.h"
 #include "serial/StopSignals.h"
 
 #include <QCoreApplication>
@@ -14,8 +14,8 @@ namespace qx200 {
 QuitSignals::QuitSignals() : signals_(openStopSignals())
 {
     if (signals_ < 0)
-        qWarning("qx200-control: signals cannot be taken over (%s); a signal ends the console "
-                 "without closing the port",
+        qWarning("signals cannot be taken over (%s); a signal ends the program without "
+                 "closing its devices",
                  std::strerror(errno));
 }
 

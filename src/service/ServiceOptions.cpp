@@ -1,4 +1,4 @@
-#include "service/ExporterOptions.h"
+#include "service/ServiceOptions.h"
 
 #include "serial/DeviceAddress.h"
 #include "service/FleetConfig.h"
@@ -9,7 +9,7 @@ namespace qx200 {
 
 namespace {
 
-ParsedExporterOptions refuse(const QString& error)
+ParsedServiceOptions refuse(const QString& error)
 {
     return {std::nullopt, error};
 }
@@ -41,7 +41,7 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, QString* er
     return ListenAddress{address, quint16(port)};
 }
 
-ParsedExporterOptions parseExporterOptions(const QStringList& args)
+ParsedServiceOptions parseServiceOptions(const QStringList& args)
 {
     QCommandLineParser parser;
     const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
@@ -54,19 +54,19 @@ ParsedExporterOptions parseExporterOptions(const QStringList& args)
     const QCommandLineOption version(QStringLiteral("version"));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({config, listen, check, probe, speed, json, help, version});
-    if (!parser.parse(QStringList{QStringLiteral("qx200-exporter")} + args))
+    if (!parser.parse(QStringList{QStringLiteral("qx200d")} + args))
         return refuse(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return refuse(
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
-    ExporterOptions options;
+    ServiceOptions options;
     if (parser.isSet(help)) {
-        options.mode = ExporterOptions::Mode::Help;
+        options.mode = ServiceOptions::Mode::Help;
         return {options, {}};
     }
     if (parser.isSet(version)) {
-        options.mode = ExporterOptions::Mode::Version;
+        options.mode = ServiceOptions::Mode::Version;
         return {options, {}};
     }
     options.config = parser.value(config);
@@ -81,7 +81,7 @@ ParsedExporterOptions parseExporterOptions(const QStringList& args)
         if (parser.isSet(config) || parser.isSet(listen) || parser.isSet(check))
             return refuse(QStringLiteral("--probe polls one device: leave out --config, --listen "
                                          "and --check-config"));
-        options.mode = ExporterOptions::Mode::Probe;
+        options.mode = ServiceOptions::Mode::Probe;
         options.probeDevice = parser.value(probe);
         if (!parseDeviceAddress(options.probeDevice, &error))
             return refuse(QStringLiteral("--probe ") + error);
@@ -99,16 +99,16 @@ ParsedExporterOptions parseExporterOptions(const QStringList& args)
     if (!parser.isSet(config))
         return refuse(QStringLiteral("--config FILE is needed (or --probe DEVICE)"));
     options.mode =
-        parser.isSet(check) ? ExporterOptions::Mode::CheckConfig : ExporterOptions::Mode::Serve;
+        parser.isSet(check) ? ServiceOptions::Mode::CheckConfig : ServiceOptions::Mode::Serve;
     return {options, {}};
 }
 
-QString exporterUsage()
+QString serviceUsage()
 {
     return QStringLiteral(
-        "Usage: qx200-exporter --config FILE [--listen ADDR:PORT]\n"
-        "       qx200-exporter --config FILE --check-config\n"
-        "       qx200-exporter --probe DEVICE [--speed 19200|9600] [--json]\n"
+        "Usage: qx200d --config FILE [--listen ADDR:PORT]\n"
+        "       qx200d --config FILE --check-config\n"
+        "       qx200d --probe DEVICE [--speed 19200|9600] [--json]\n"
         "\n"
         "Polls the projectors listed in FILE over their serial lines and serves their state\n"
         "for Prometheus at http://ADDR:PORT/metrics, and a status page at /.\n"

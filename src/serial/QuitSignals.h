@@ -5,8 +5,8 @@
 namespace qx200 {
 
 // Turns SIGINT, SIGTERM and SIGHUP into an orderly quit on the event loop's thread, so that the
-// port is closed as by "END" (lock file gone, exclusive use and line settings given back) rather
-// than left as a killed process leaves it.
+// devices are closed as by "END" (lock file gone, exclusive use and line settings given back)
+// rather than left as a killed process leaves it. The console and the service share it.
 class QuitSignals {
 public:
     // Takes the signals over. Make it before the application object, which starts threads.

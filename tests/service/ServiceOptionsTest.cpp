@@ -1,11 +1,11 @@
-#include "service/ExporterOptions.h"
+#include "service/ServiceOptions.h"
 
 #include <gtest/gtest.h>
 
 namespace qx200 {
 namespace {
 
-using Mode = ExporterOptions::Mode;
+using Mode = ServiceOptions::Mode;
 
 struct Accepted {
     const char* name;
@@ -22,7 +22,7 @@ class AcceptedOptions : public testing::TestWithParam<Accepted> {};
 TEST_P(AcceptedOptions, Parse)
 {
     const Accepted& c = GetParam();
-    const auto parsed = parseExporterOptions(c.args);
+    const auto parsed = parseServiceOptions(c.args);
     ASSERT_TRUE(parsed.options.has_value()) << parsed.error.toStdString();
     EXPECT_EQ(parsed.options->mode, c.mode);
     EXPECT_EQ(parsed.options->config, c.config);
@@ -32,7 +32,7 @@ TEST_P(AcceptedOptions, Parse)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    ExporterOptions, AcceptedOptions,
+    ServiceOptions, AcceptedOptions,
     testing::Values(
         Accepted{"Serve", {"--config", "f.yml"}, Mode::Serve, "f.yml", "", 19200, false},
         Accepted{"ServeEquals",
@@ -72,13 +72,13 @@ class RefusedOptions : public testing::TestWithParam<Refused> {};
 
 TEST_P(RefusedOptions, SayWhy)
 {
-    const auto parsed = parseExporterOptions(GetParam().args);
+    const auto parsed = parseServiceOptions(GetParam().args);
     EXPECT_FALSE(parsed.options.has_value());
     EXPECT_EQ(parsed.error.toStdString(), GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    ExporterOptions, RefusedOptions,
+    ServiceOptions, RefusedOptions,
     testing::Values(
         Refused{"Unknown", {"--bogus"}, "Unknown option 'bogus'."},
         Refused{"MissingValue", {"--config"}, "Missing value after '--config'."},
@@ -116,7 +116,7 @@ TEST_P(ListenAddresses, Parse)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    ExporterOptions, ListenAddresses,
+    ServiceOptions, ListenAddresses,
     testing::Values(ListenCase{"Default", DefaultListen, {QHostAddress("127.0.0.1"), 9733}},
                     ListenCase{"AllAddresses", ":9000", {QHostAddress::Any, 9000}},
                     ListenCase{"Localhost", "localhost:80", {QHostAddress::LocalHost, 80}},

@@ -1,6 +1,6 @@
 #pragma once
 
-// The exporter's command line.
+// qx200d's command line.
 
 #include <QHostAddress>
 #include <QString>
@@ -21,7 +21,7 @@ inline constexpr const char* DefaultListen = "127.0.0.1:9733";
 // malformed text, nothing, and the reason in *error.
 std::optional<ListenAddress> parseListenAddress(const QString& text, QString* error);
 
-struct ExporterOptions {
+struct ServiceOptions {
     enum class Mode { Serve, CheckConfig, Probe, Help, Version };
     Mode mode = Mode::Serve;
     QString config;
@@ -31,14 +31,14 @@ struct ExporterOptions {
     bool json = false;
 };
 
-struct ParsedExporterOptions {
-    std::optional<ExporterOptions> options; // nothing when the command line is wrong
+struct ParsedServiceOptions {
+    std::optional<ServiceOptions> options; // nothing when the command line is wrong
     QString error;                          // one line, for the user
 };
 
 // Parses the arguments after the program name.
-ParsedExporterOptions parseExporterOptions(const QStringList& args);
+ParsedServiceOptions parseServiceOptions(const QStringList& args);
 
-QString exporterUsage();
+QString serviceUsage();
 
 } // namespace qx200

@@ -1,4 +1,4 @@
-// The exporter program as a user runs it.
+// qx200d as a user runs it.
 
 #include "support/HttpExchange.h"
 #include "support/Simulator.h"
@@ -21,10 +21,10 @@ struct ProgramRun {
     QByteArray err;
 };
 
-ProgramRun runExporter(const QStringList& args)
+ProgramRun runService(const QStringList& args)
 {
     QProcess process;
-    process.start(QStringLiteral(QX200_EXPORTER_PATH), args);
+    process.start(QStringLiteral(QX200D_PATH), args);
     process.waitForFinished(20000);
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
@@ -38,63 +38,63 @@ QString writeFile(const QTemporaryDir& dir, const QByteArray& text)
     return path;
 }
 
-TEST(ExporterProcess, ChecksItsConfiguration)
+TEST(ServiceProcess, ChecksItsConfiguration)
 {
     QTemporaryDir dir;
     const QString good = writeFile(dir, "projectors:\n  - name: a\n    device: /dev/ttyUSB0\n");
-    const ProgramRun ok = runExporter({"--config", good, "--check-config"});
+    const ProgramRun ok = runService({"--config", good, "--check-config"});
     EXPECT_EQ(ok.exitCode, 0);
     EXPECT_EQ(ok.out, good.toUtf8() + ": 1 projectors, good\n");
 
     const QString bad = writeFile(dir, "projectors:\n  - name: a\n    device: /dev/x\n"
                                        "    speed: 300\n");
-    const ProgramRun refused = runExporter({"--config", bad, "--check-config"});
+    const ProgramRun refused = runService({"--config", bad, "--check-config"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "qx200-exporter: " + bad.toUtf8() +
+    EXPECT_EQ(refused.err, "qx200d: " + bad.toUtf8() +
                                ": line 4: speed must be 19200 or 9600, not \"300\"\n");
 
-    const ProgramRun serveBad = runExporter({"--config", bad});
+    const ProgramRun serveBad = runService({"--config", bad});
     EXPECT_EQ(serveBad.exitCode, 1);
 }
 
-TEST(ExporterProcess, UnknownOptionIsAnErrorWithUsage)
+TEST(ServiceProcess, UnknownOptionIsAnErrorWithUsage)
 {
-    const ProgramRun run = runExporter({"--frobnicate"});
+    const ProgramRun run = runService({"--frobnicate"});
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.err.startsWith("qx200-exporter: Unknown option 'frobnicate'.\nUsage: "));
+    EXPECT_TRUE(run.err.startsWith("qx200d: Unknown option 'frobnicate'.\nUsage: "));
     EXPECT_TRUE(run.out.isEmpty());
 
-    const ProgramRun help = runExporter({"--help"});
+    const ProgramRun help = runService({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: "));
 }
 
-TEST(ExporterProcess, ProbeTellsWhetherTheProjectorAnswered)
+TEST(ServiceProcess, ProbeTellsWhetherTheProjectorAnswered)
 {
     testing::Simulator healthy;
-    const ProgramRun answered = runExporter({"--probe", healthy.link()});
+    const ProgramRun answered = runService({"--probe", healthy.link()});
     EXPECT_EQ(answered.exitCode, 0);
     EXPECT_TRUE(answered.out.contains("answered: yes\n"));
     EXPECT_TRUE(answered.out.contains("lamp_hours: 1234\n"));
     EXPECT_TRUE(answered.out.contains("power: standby\n"));
 
     testing::Simulator silent({QStringLiteral("--silent")});
-    const ProgramRun quiet = runExporter({"--probe", silent.link(), "--json"});
+    const ProgramRun quiet = runService({"--probe", silent.link(), "--json"});
     EXPECT_EQ(quiet.exitCode, 1);
     const QJsonObject json = QJsonDocument::fromJson(quiet.out).object();
     EXPECT_EQ(json["answered"], false);
     EXPECT_EQ(json["device"], silent.link());
     EXPECT_TRUE(json["readings"].toObject().isEmpty());
 
-    const ProgramRun missing = runExporter({"--probe", healthy.link() + "-missing"});
+    const ProgramRun missing = runService({"--probe", healthy.link() + "-missing"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.out.contains("fault: "));
 }
 
-TEST(ExporterProcess, ProbeWaitsForANetworkDeviceToConnect)
+TEST(ServiceProcess, ProbeWaitsForANetworkDeviceToConnect)
 {
     testing::TcpSimulator projector;
-    const ProgramRun answered = runExporter({"--probe", projector.device()});
+    const ProgramRun answered = runService({"--probe", projector.device()});
     EXPECT_EQ(answered.exitCode, 0) << answered.out.toStdString();
     EXPECT_TRUE(answered.out.contains("lamp_hours: 1234\n"));
 }
@@ -106,7 +106,7 @@ quint16 freePort()
     return server.serverPort();
 }
 
-TEST(ExporterProcess, ServesUntilTerminated)
+TEST(ServiceProcess, ServesUntilTerminated)
 {
     testing::Simulator healthy;
     QTemporaryDir dir;
@@ -114,10 +114,10 @@ TEST(ExporterProcess, ServesUntilTerminated)
         writeFile(dir, "projectors:\n  - name: hall-a\n    device: " + healthy.link().toUtf8() +
                            "\n    interval: 1s\n");
     const quint16 port = freePort();
-    QProcess exporter;
-    exporter.start(QStringLiteral(QX200_EXPORTER_PATH),
+    QProcess service;
+    service.start(QStringLiteral(QX200D_PATH),
                    {"--config", config, "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
-    ASSERT_TRUE(exporter.waitForStarted(10000));
+    ASSERT_TRUE(service.waitForStarted(10000));
 
     QByteArray metrics;
     QDeadlineTimer deadline(15000);
@@ -129,10 +129,10 @@ TEST(ExporterProcess, ServesUntilTerminated)
                                  R"(",projector="hall-a"} 1)"));
     EXPECT_TRUE(metrics.contains("} 1234\n"));
 
-    exporter.terminate();
-    ASSERT_TRUE(exporter.waitForFinished(10000));
-    EXPECT_EQ(exporter.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(exporter.exitCode(), 0);
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+    EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
 }
 
 } // namespace
