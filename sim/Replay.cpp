@@ -60,7 +60,8 @@ std::optional<ReplayScript> loadReplay(const SimOptions& options)
     ReplayScript script(text, options.replaySpeed);
     if (script.commandCount() == 0)
         throw std::runtime_error(options.replay +
-                                 " is not a session record of the console with a command in it");
+                                 " is not a record of the console or the service with a command "
+                                 "in it");
     return script;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// Answers from a session record: each command line gets the bytes that followed the same line
-// in the record, in the recorded order and with the recorded delays.
+// Answers from a record, the console's or the service's (whose lines also name their sender):
+// each command line gets the bytes that followed the same line in the record, in the recorded
+// order and with the recorded delays, whoever sent it.
 
 #include "sim/SerialWire.h"
 #include "sim/SimOptions.h"

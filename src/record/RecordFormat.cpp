@@ -205,7 +205,7 @@ std::optional<Time> parseTime(std::string_view text)
 }
 
 void appendLine(std::string& out, Time time, std::string_view com, std::string_view device,
-                Event event, std::string_view bytes)
+                Event event, std::string_view bytes, std::optional<std::string_view> sender)
 {
     out += formatTime(time);
     out += '\t';
@@ -219,13 +219,17 @@ void appendLine(std::string& out, Time time, std::string_view com, std::string_v
     out += '\t';
     if (carriesLineBytes(event))
         appendHex(out, bytes);
+    if (sender) {
+        out += '\t';
+        appendEscaped(out, *sender);
+    }
     out += '\n';
 }
 
 std::optional<Line> parseLine(std::string_view text)
 {
     const std::vector<std::string_view> fields = splitTabs(text);
-    if (fields.size() != 6)
+    if (fields.size() != 6 && fields.size() != 7)
         return std::nullopt;
     const auto time = parseTime(fields[0]);
     const auto device = unescapeBytes(fields[2]);
@@ -236,7 +240,10 @@ std::optional<Line> parseLine(std::string_view text)
         return std::nullopt;
     if (carriesLineBytes(*event) ? *hex != *bytes : !hex->empty())
         return std::nullopt;
-    return Line{*time, std::string(fields[1]), *device, *event, *bytes};
+    std::optional<std::string> sender;
+    if (fields.size() == 7 && !(sender = unescapeBytes(fields[6])))
+        return std::nullopt;
+    return Line{*time, std::string(fields[1]), *device, *event, *bytes, std::move(sender)};
 }
 
 } // namespace qx200::record

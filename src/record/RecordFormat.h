@@ -3,15 +3,18 @@
 // One line of a session record, and the reading of it back. Plain C++, so that the simulator
 // reads records too.
 //
-// A line is six tab-separated fields in a fixed order, ended by a line feed:
+// A line is six tab-separated fields in a fixed order, ended by a line feed, and in the
+// service's records a seventh, the sender:
 //
-//   TIME  COM  DEVICE  EVENT  TEXT  HEX
+//   TIME  COM  DEVICE  EVENT  TEXT  HEX  [SENDER]
 //
 // TIME is UTC in ISO 8601 with microseconds ("2026-12-08T09:14:03.123456Z"). TEXT holds the
 // event's bytes: printable ASCII as itself, a backslash as "\\", every other byte (tab and line
 // feed included) as "\xHH", so that no field ever holds a tab or a line feed. HEX repeats the
 // bytes of a sent, received or unsent event as upper-case pairs separated by spaces; it is empty
-// for the other events. The first line of a file names the fields.
+// for the other events. SENDER names who wrote a sent line ("poller", "10.0.0.5 (pjlink)"),
+// escaped as TEXT is; it is empty for the events that nobody sent. The first line of a file
+// names the fields; every line of a file has the same number of them.
 
 #include <chrono>
 #include <cstdint>
@@ -50,6 +53,8 @@ std::optional<Event> eventNamed(std::string_view name);
 bool carriesLineBytes(Event event);
 
 inline constexpr std::string_view HeaderLine = "time\tcom\tdevice\tevent\ttext\thex\n";
+inline constexpr std::string_view HeaderLineWithSender =
+    "time\tcom\tdevice\tevent\ttext\thex\tsender\n";
 
 struct Line {
     Time time;
@@ -57,6 +62,8 @@ struct Line {
     std::string device; // what COM1 stood for, e.g. "/dev/ttyUSB0"
     Event event = Event::Sent;
     std::string bytes; // the text, unescaped
+    // The seventh field, unescaped; nothing on a six-field line.
+    std::optional<std::string> sender = std::nullopt;
 
     friend bool operator==(const Line&, const Line&) = default;
 };
@@ -71,17 +78,18 @@ std::optional<std::string> unhexBytes(std::string_view hex);
 std::string formatTime(Time time);
 std::optional<Time> parseTime(std::string_view text);
 
-// Appends one whole line, line feed included.
+// Appends one whole line, line feed included: six fields, or seven with a sender.
 void appendLine(std::string& out, Time time, std::string_view com, std::string_view device,
-                Event event, std::string_view bytes);
+                Event event, std::string_view bytes,
+                std::optional<std::string_view> sender = std::nullopt);
 inline std::string formatLine(const Line& line)
 {
     std::string out;
-    appendLine(out, line.time, line.com, line.device, line.event, line.bytes);
+    appendLine(out, line.time, line.com, line.device, line.event, line.bytes, line.sender);
     return out;
 }
-// Reads one line without its line feed. Nothing for the header, a malformed line, or one whose
-// hex does not repeat its text.
+// Reads one line of six or seven fields without its line feed. Nothing for a header, a
+// malformed line, or one whose hex does not repeat its text.
 std::optional<Line> parseLine(std::string_view text);
 
 } // namespace qx200::record

@@ -34,6 +34,18 @@ bool isSessionFileName(const QString& name)
     return shape.match(name).hasMatch();
 }
 
+QString dayFileName(Time time)
+{
+    // 2026-12-09T...Z -> 2026-12-09.tsv
+    return QString::fromStdString(formatTime(time).substr(0, 10)) + QStringLiteral(".tsv");
+}
+
+bool isDayFileName(const QString& name)
+{
+    static const QRegularExpression shape(QStringLiteral(R"(^\d{4}-\d\d-\d\d\.tsv$)"));
+    return shape.match(name).hasMatch();
+}
+
 QStringList sessionsToRemove(std::vector<SessionFile> files, const QString& current, qint64 bound)
 {
     std::sort(files.begin(), files.end(),
@@ -53,12 +65,13 @@ QStringList sessionsToRemove(std::vector<SessionFile> files, const QString& curr
     return removed;
 }
 
-void boundSessionFolder(const QString& folder, const QString& current, qint64 bound)
+void boundSessionFolder(const QString& folder, const QString& current, qint64 bound,
+                        bool (*isRecord)(const QString&))
 {
     const QDir dir(folder);
     std::vector<SessionFile> files;
     for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::Hidden)) {
-        if (isSessionFileName(info.fileName()))
+        if (isRecord(info.fileName()))
             files.push_back({info.fileName(), info.size()});
     }
     for (const QString& name : sessionsToRemove(std::move(files), current, bound))

@@ -23,6 +23,10 @@ QString defaultSessionFolder();
 QString sessionFileName(Time start);
 bool isSessionFileName(const QString& name);
 
+// "2026-12-09.tsv": a UTC day's file of a record kept one file per day.
+QString dayFileName(Time time);
+bool isDayFileName(const QString& name);
+
 struct SessionFile {
     QString name;
     qint64 size = 0;
@@ -32,7 +36,9 @@ struct SessionFile {
 // `bound` bytes. The current session's file is never among them, even when it alone is larger.
 QStringList sessionsToRemove(std::vector<SessionFile> files, const QString& current, qint64 bound);
 
-// Removes the folder's oldest session files as sessionsToRemove says; other files are left alone.
-void boundSessionFolder(const QString& folder, const QString& current, qint64 bound);
+// Removes the folder's oldest record files as sessionsToRemove says; the files whose name
+// isRecord refuses are left alone.
+void boundSessionFolder(const QString& folder, const QString& current, qint64 bound,
+                        bool (*isRecord)(const QString&) = isSessionFileName);
 
 } // namespace qx200::record

@@ -1,5 +1,7 @@
 #include "record/SessionRecord.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -26,10 +28,28 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+std::string_view view(const QByteArray& bytes)
+{
+    return {bytes.constData(), std::size_t(bytes.size())};
+}
+
+QByteArray unrecordedText(qint64 events, qint64 bytes)
+{
+    return QByteArray::number(events) + " events, " + QByteArray::number(bytes) + " bytes";
+}
+
 } // namespace
 
 SessionRecord::SessionRecord(QString file, std::optional<Folder> folder)
     : file_(std::move(file)), folder_(std::move(folder)),
+      startWall_(time_point_cast<microseconds>(system_clock::now())),
+      startSteady_(steady_clock::now())
+{
+    writer_ = std::thread([this] { run(); });
+}
+
+SessionRecord::SessionRecord(DailyFiles daily)
+    : file_(daily.folder), folder_(Folder{daily.folder, daily.bound}), daily_(true),
       startWall_(time_point_cast<microseconds>(system_clock::now())),
       startSteady_(steady_clock::now())
 {
@@ -56,6 +76,18 @@ Time SessionRecord::now() const
 void SessionRecord::add(Event event, std::int16_t port, const QString& device,
                         const QByteArray& bytes)
 {
+    push(event, port, {}, device, bytes, {});
+}
+
+void SessionRecord::add(Event event, const QString& com, const QString& device,
+                        const QByteArray& bytes, const QString& sender)
+{
+    push(event, 0, com, device, bytes, sender);
+}
+
+void SessionRecord::push(Event event, std::int16_t port, const QString& com, const QString& device,
+                         const QByteArray& bytes, const QString& sender)
+{
     // A copy of just the bytes: what a read hands over may sit in a far larger buffer.
     QByteArray kept(bytes.constData(), bytes.size());
     // Every entry counts, so that a stuck file also bounds a stream of empty events.
@@ -69,14 +101,18 @@ void SessionRecord::add(Event event, std::int16_t port, const QString& device,
         return;
     }
     if (unrecordedEvents_ > 0) {
-        queue_.push_back({time, Event::Unrecorded, port, device,
-                          QByteArray::number(unrecordedEvents_) + " events, " +
-                              QByteArray::number(unrecordedBytes_) + " bytes"});
+        queue_.push_back({time,
+                          Event::Unrecorded,
+                          port,
+                          com,
+                          device,
+                          unrecordedText(unrecordedEvents_, unrecordedBytes_),
+                          {}});
         unrecordedEvents_ = 0;
         unrecordedBytes_ = 0;
         time += microseconds(1);
     }
-    queue_.push_back({time, event, port, device, std::move(kept)});
+    queue_.push_back({time, event, port, com, device, std::move(kept), sender});
     lastTime_ = time;
     queuedBytes_ += cost;
 }
@@ -98,9 +134,51 @@ void SessionRecord::run()
     }
 }
 
+// Makes sure the file for the entry is open: a daily record's file changes with the day, and
+// one that failed is tried again after a while. False while there is no file to write to.
+bool SessionRecord::fileFor(const Entry& entry)
+{
+    if (!daily_) {
+        if (fd_ < 0 && !broken_) {
+            path_ = file_;
+            openFile();
+        }
+        return !broken_;
+    }
+    const auto day = floor<days>(entry.time);
+    if (broken_) {
+        if (steady_clock::now() < retryAt_ && day == brokenDay_)
+            return false;
+        broken_ = false;
+    }
+    if (fd_ >= 0 && day != day_) {
+        if (!flush())
+            return false;
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (fd_ < 0) {
+        path_ = QDir(file_).filePath(dayFileName(entry.time));
+        day_ = day;
+        grownSinceBoundCheck_ = BoundCheckGrowth; // a new file: look the folder over
+        if (!openFile())
+            return false;
+        if (lostEvents_ > 0) {
+            Entry lost = entry;
+            lost.event = Event::Unrecorded;
+            lost.bytes = unrecordedText(lostEvents_, lostBytes_);
+            lost.sender.clear();
+            lostEvents_ = 0;
+            lostBytes_ = 0;
+            append(lost);
+        }
+    }
+    return true;
+}
+
 bool SessionRecord::openFile()
 {
-    const QString folder = QFileInfo(file_).absolutePath();
+    const QString folder = QFileInfo(path_).absolutePath();
     std::error_code error;
     std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
     if (error) {
@@ -108,34 +186,62 @@ bool SessionRecord::openFile()
                  .arg(folder, QString::fromLocal8Bit(error.message().c_str())));
         return false;
     }
-    fd_ = ::open(QFile::encodeName(file_).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
                  0644);
     if (fd_ < 0) {
         fail(errnoText(errno));
         return false;
     }
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && st.st_size == 0)
-        buffer_ = HeaderLine;
+    if (::fstat(fd_, &st) != 0)
+        return true;
+    if (st.st_size == 0) {
+        buffer_ = daily_ ? HeaderLineWithSender : HeaderLine;
+    } else if (S_ISREG(st.st_mode)) {
+        // A line cut short by a full disk ends here, so that the next one starts whole.
+        char last = '\n';
+        const int reader = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC);
+        if (reader >= 0) {
+            if (::pread(reader, &last, 1, st.st_size - 1) != 1)
+                last = '\n';
+            ::close(reader);
+        }
+        if (last != '\n')
+            buffer_ = "\n";
+    }
     return true;
+}
+
+void SessionRecord::append(const Entry& entry)
+{
+    const QByteArray device = entry.device.toUtf8();
+    const std::string com = entry.com.isEmpty() ? comName(entry.port) : entry.com.toStdString();
+    const QByteArray sender = entry.sender.toUtf8();
+    appendLine(buffer_, entry.time, com, view(device), entry.event, view(entry.bytes),
+               daily_ ? std::optional(view(sender)) : std::nullopt);
+    ++bufferedEvents_;
+    bufferedBytes_ += entry.bytes.size();
 }
 
 void SessionRecord::write(const std::vector<Entry>& entries)
 {
-    if (fd_ < 0 && !openFile())
-        return;
     for (const Entry& entry : entries) {
-        const QByteArray device = entry.device.toUtf8();
-        appendLine(buffer_, entry.time, comName(entry.port),
-                   std::string_view(device.constData(), std::size_t(device.size())), entry.event,
-                   std::string_view(entry.bytes.constData(), std::size_t(entry.bytes.size())));
-        if (buffer_.size() >= WriteSlice && !flush())
-            return;
+        if (!fileFor(entry)) {
+            if (!daily_)
+                return;
+            ++lostEvents_;
+            lostBytes_ += entry.bytes.size();
+            continue;
+        }
+        append(entry);
+        if (buffer_.size() >= WriteSlice)
+            flush();
     }
-    if (!flush())
+    if (fd_ < 0 || broken_ || !flush())
         return;
     if (folder_ && grownSinceBoundCheck_ >= BoundCheckGrowth) {
-        boundSessionFolder(folder_->path, QFileInfo(file_).fileName(), folder_->bound);
+        boundSessionFolder(folder_->path, QFileInfo(path_).fileName(), folder_->bound,
+                           daily_ ? isDayFileName : isSessionFileName);
         grownSinceBoundCheck_ = 0;
     }
 }
@@ -155,6 +261,8 @@ bool SessionRecord::flush()
     }
     grownSinceBoundCheck_ += qint64(buffer_.size());
     buffer_.clear();
+    bufferedEvents_ = 0;
+    bufferedBytes_ = 0;
     return true;
 }
 
@@ -162,12 +270,30 @@ void SessionRecord::fail(const QString& what)
 {
     broken_ = true;
     buffer_.clear();
-    const QString text =
-        QStringLiteral("The session record %1 cannot be written: %2. Recording has stopped; the "
-                       "console goes on. Free some space, or choose a writable file with "
-                       "--record FILE.")
-            .arg(file_, what);
-    std::fprintf(stderr, "qx200-control: %s\n", text.toLocal8Bit().constData());
+    QString text;
+    if (!daily_) {
+        text = QStringLiteral("The session record %1 cannot be written: %2. Recording has "
+                              "stopped; the console goes on. Free some space, or choose a "
+                              "writable file with --record FILE.")
+                   .arg(file_, what);
+        std::fprintf(stderr, "qx200-control: %s\n", text.toLocal8Bit().constData());
+    } else {
+        // What was formatted and not written counts as unrecorded; the file is opened afresh.
+        lostEvents_ += bufferedEvents_;
+        lostBytes_ += bufferedBytes_;
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        retryAt_ = steady_clock::now() + RetryPeriod;
+        brokenDay_ = day_;
+        text = QStringLiteral("The record %1 cannot be written: %2. Recording is tried again "
+                              "in a minute.")
+                   .arg(path_, what);
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                     text.toLocal8Bit().constData());
+    }
+    bufferedEvents_ = 0;
+    bufferedBytes_ = 0;
     QMetaObject::invokeMethod(
         this,
         [this, text] {

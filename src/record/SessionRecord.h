@@ -1,7 +1,8 @@
 #pragma once
 
 // The session record: lines handed over by the console's thread and written to a file by a
-// thread of its own, so that writing never holds up a send.
+// thread of its own, so that writing never holds up a send. The service keeps the same kind of
+// record per projector, one file a day, each line with its sender.
 
 #include "record/RecordFormat.h"
 #include "record/SessionFolder.h"
@@ -46,16 +47,27 @@ public:
         QString path;
         qint64 bound = DefaultFolderBound;
     };
+    // One file per UTC day in the folder ("2026-12-09.tsv"), each line with a sender field; the
+    // folder's oldest day files give way to keep it under the bound.
+    struct DailyFiles {
+        QString folder;
+        qint64 bound = DefaultFolderBound;
+    };
+    // A daily record whose file cannot be written tries again this much later, or at once when
+    // a line of a new day comes; what it could not write meanwhile is counted in the file.
+    static constexpr std::chrono::seconds RetryPeriod{60};
 
     // Starts the writer on `file`, appending. With a folder, its oldest session files are
     // removed as needed to keep it under the bound. When the file cannot be written, the
     // reason goes to stderr and, once, to `failed` on this object's thread; the record then
     // stops and the console goes on.
     explicit SessionRecord(QString file, std::optional<Folder> folder = std::nullopt);
+    explicit SessionRecord(DailyFiles daily);
     ~SessionRecord() override; // writes what is queued, then closes the file
     SessionRecord(const SessionRecord&) = delete;
     SessionRecord& operator=(const SessionRecord&) = delete;
 
+    // The file; for a daily record, its folder.
     const QString& file() const { return file_; }
 
     // Told once, on this object's thread, why the record stopped.
@@ -63,6 +75,10 @@ public:
 
     // Queues one event: cheap, formats nothing; the bytes are copied, `device` is shared.
     void add(Event event, std::int16_t port, const QString& device, const QByteArray& bytes = {});
+    // The same for a daily record: `com` names the line ("hall-1"), `sender` who wrote the
+    // bytes (empty for what nobody sent).
+    void add(Event event, const QString& com, const QString& device, const QByteArray& bytes,
+             const QString& sender);
 
     // The record's clock: the start's UTC time carried forward by a steady clock, so that the
     // times in one record never go back when the system clock is set. The lines' own times also
@@ -75,18 +91,25 @@ private:
         Time time;
         Event event;
         std::int16_t port;
+        QString com; // empty: "COM" and the port
         QString device;
         QByteArray bytes;
+        QString sender;
     };
 
+    void push(Event event, std::int16_t port, const QString& com, const QString& device,
+              const QByteArray& bytes, const QString& sender);
     void run();
+    bool fileFor(const Entry& entry);
     bool openFile();
+    void append(const Entry& entry);
     void write(const std::vector<Entry>& entries);
     bool flush();
     void fail(const QString& what);
 
     const QString file_;
     const std::optional<Folder> folder_;
+    const bool daily_ = false;
     const Time startWall_;
     const std::chrono::steady_clock::time_point startSteady_;
 
@@ -100,10 +123,18 @@ private:
     bool stopping_ = false;
 
     // The writer thread's own.
+    QString path_; // the file open, or to open
     int fd_ = -1;
+    std::chrono::sys_days day_{}; // a daily record's: the day of the file open
     bool broken_ = false;
+    std::chrono::steady_clock::time_point retryAt_{};
+    std::chrono::sys_days brokenDay_{};
     qint64 grownSinceBoundCheck_ = BoundCheckGrowth; // the folder is looked over at the start
     std::string buffer_;
+    qint64 bufferedEvents_ = 0;
+    qint64 bufferedBytes_ = 0;
+    qint64 lostEvents_ = 0; // not written since the file failed
+    qint64 lostBytes_ = 0;
 
     std::thread writer_;
 };

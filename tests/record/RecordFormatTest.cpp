@@ -115,14 +115,38 @@ TEST(RecordFormat, EveryEventWritesOneLineAndReadsBack)
     }
 }
 
+// The service's records: a seventh field names the sender, empty where nobody sent.
+const LineExample SenderExamples[] = {
+    {{At, "hall-1", "/dev/ttyUSB0", Event::Sent, "C00\r", "10.0.0.5 (pjlink)"},
+     "2026-12-08T09:14:03.123456Z\thall-1\t/dev/ttyUSB0\tsent\tC00\\x0D\t43 30 30 0D\t"
+     "10.0.0.5 (pjlink)\n"},
+    {{At, "hall-1", "/dev/ttyUSB0", Event::Received, "\x06", ""},
+     "2026-12-08T09:14:03.123456Z\thall-1\t/dev/ttyUSB0\treceived\t\\x06\t06\t\n"},
+    {{At, "hall-1", "/dev/ttyUSB0", Event::Sent, "CR0\r", "a\tb\\c (qx200ctl)"},
+     "2026-12-08T09:14:03.123456Z\thall-1\t/dev/ttyUSB0\tsent\tCR0\\x0D\t43 52 30 0D\t"
+     "a\\x09b\\\\c (qx200ctl)\n"},
+};
+
+TEST(RecordFormat, ALineWithItsSenderWritesSevenFieldsAndReadsBack)
+{
+    for (const LineExample& example : SenderExamples) {
+        const std::string text = formatLine(example.line);
+        EXPECT_EQ(text, example.text);
+        EXPECT_EQ(parseLine(std::string_view(text).substr(0, text.size() - 1)), example.line)
+            << text;
+    }
+}
+
 TEST(RecordFormat, TheHeaderAndDamagedLinesAreNotRead)
 {
     const std::string good = "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/x\tsent\tC\\x0D\t43 0D";
     ASSERT_TRUE(parseLine(good));
     for (const std::string& bad : std::vector<std::string>{
              std::string(HeaderLine.substr(0, HeaderLine.size() - 1)),
+             std::string(HeaderLineWithSender.substr(0, HeaderLineWithSender.size() - 1)),
              good.substr(0, good.size() - 6),                                  // a field short
-             good + "\textra",                                                 // a field too many
+             good + "\tpoller\textra",                                         // a field too many
+             good + "\tbad\\q",                                                // a broken sender
              "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/x\tsent\tC\\x0D\t43 0E", // hex differs
              "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/x\tsend\tC\\x0D\t43 0D", // no such event
              "2026-12-08T09:14:03.123456Z\tCOM1\t/dev/x\tclosed\t\t43",        // hex on an event

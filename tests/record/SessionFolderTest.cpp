@@ -108,5 +108,32 @@ TEST(SessionFolder, ManySmallSessionsAndALargeOneStayUnderTheBoundOnDisk)
     EXPECT_TRUE(QFile::exists(dir.filePath("notes.txt")));
 }
 
+// The service keeps a file per UTC day; its folder is bounded the same way, counting day files.
+TEST(SessionFolder, DayFilesAreNamedByTheirUtcDayAndBoundedAlike)
+{
+    const Time day = sys_days(2026y / December / 8);
+    EXPECT_EQ(dayFileName(day + 23h + 59min), "2026-12-08.tsv");
+    EXPECT_EQ(dayFileName(day + 24h), "2026-12-09.tsv");
+    EXPECT_TRUE(isDayFileName("2026-12-08.tsv"));
+    EXPECT_FALSE(isDayFileName(sessionFileName(day)));
+
+    QTemporaryDir dir;
+    QStringList days;
+    for (int i = 0; i < 5; ++i) {
+        days << dayFileName(day + i * 24h);
+        QFile file(dir.filePath(days.back()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1'000, 'x'));
+    }
+    QFile other(dir.filePath(sessionFileName(day))); // not a day file: left alone
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray(1'000, 'x'));
+    other.close();
+
+    boundSessionFolder(dir.path(), days.back(), 2'500, isDayFileName);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+              QStringList({sessionFileName(day)}) + days.mid(3));
+}
+
 } // namespace
 } // namespace qx200::record

@@ -82,5 +82,31 @@ TEST(Replay, DamagedLinesAreSkipped)
     EXPECT_EQ(script.answer("CR0"), ReplayAnswer{});
 }
 
+// The console's record and the service's (a projector's name for COM, a sender on each line)
+// hold the same exchanges: both replay alike.
+TEST(Replay, ReadsTheConsolesRecordsAndTheServices)
+{
+    const record::Time start = sys_days(2026y / December / 9) + 9h;
+    std::string service(record::HeaderLineWithSender);
+    const auto add = [&](int ms, Event event, std::string_view bytes, std::string_view sender) {
+        record::appendLine(service, start + milliseconds(ms), "hall-1", "rfc2217:server:4001",
+                           event, bytes, sender);
+    };
+    add(0, Event::Sent, "CR0\r", "poller");
+    add(30, Event::Received, "00\r", "");
+    add(100, Event::Sent, "C00\r", "10.0.0.5 (pjlink)");
+    add(104, Event::Received, "\x06", "");
+    const std::string console = recordText({{0, Event::Sent, "CR0\r"},
+                                            {30, Event::Received, "00\r"},
+                                            {100, Event::Sent, "C00\r"},
+                                            {104, Event::Received, "\x06"}});
+    for (const std::string& text : {console, service}) {
+        ReplayScript script(text);
+        EXPECT_EQ(script.commandCount(), 2u) << text;
+        EXPECT_EQ(script.answer("CR0"), (ReplayAnswer{{30ms, "00\r"}})) << text;
+        EXPECT_EQ(script.answer("C00"), (ReplayAnswer{{4ms, "\x06"}})) << text;
+    }
+}
+
 } // namespace
 } // namespace qx200::sim
