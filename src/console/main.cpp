@@ -4,8 +4,8 @@
 #include "console/program/CommandLine.h"
 #include "console/program/ConsoleRecorder.h"
 #include "console/program/DisplayCheck.h"
-#include "serial/QuitSignals.h"
 #include "serial/QtSerialPort.h"
+#include "serial/QuitSignals.h"
 
 #include <QApplication>
 #include <cstdio>

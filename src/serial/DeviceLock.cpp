@@ -1,5 +1,7 @@
 #include "serial/DeviceLock.h"
 
+#include "serial/ConsoleAddresses.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -227,7 +229,7 @@ QString lockFileRefusal(const QString& devicePath, const QString& lockDir)
     const LockFileReading reading = readLockFor(devicePath, lockDir);
     if (!reading.unusable.isEmpty())
         return unusableLockFileText(reading.path, reading.unusable);
-    return reading.holder ? inUseText(*reading.holder) : QString();
+    return reading.holder ? inUseText(*reading.holder, devicePath) : QString();
 }
 
 std::optional<DeviceHolder> lockFileHolder(const QString& devicePath, const QString& lockDir)
@@ -252,6 +254,16 @@ QString inUseText(const DeviceHolder& holder)
     return text;
 }
 
+QString inUseText(const DeviceHolder& holder, const QString& devicePath)
+{
+    QString text = inUseText(holder);
+    if (holder.program == QLatin1String("qx200d")) {
+        if (const QString at = serviceConsoleAddress(devicePath); !at.isEmpty())
+            text += QStringLiteral(": attach with --com1 tcp:") + at;
+    }
+    return text;
+}
+
 QString DeviceLock::acquire(const QString& devicePath)
 {
     release();
@@ -260,14 +272,15 @@ QString DeviceLock::acquire(const QString& devicePath)
     if (fd < 0) {
         // EBUSY: another program opened the terminal in exclusive mode (TIOCEXCL).
         const int error = errno;
-        return error == EBUSY ? inUseText(lockHolder(devicePath).value_or(DeviceHolder{}))
-                              : QString::fromLocal8Bit(std::strerror(error));
+        return error == EBUSY
+                   ? inUseText(lockHolder(devicePath).value_or(DeviceHolder{}), devicePath)
+                   : QString::fromLocal8Bit(std::strerror(error));
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         const auto holder = error == EWOULDBLOCK ? lockHolder(fd) : std::nullopt;
         ::close(fd);
-        return error == EWOULDBLOCK ? inUseText(holder.value_or(DeviceHolder{}))
+        return error == EWOULDBLOCK ? inUseText(holder.value_or(DeviceHolder{}), devicePath)
                                     : QString::fromLocal8Bit(std::strerror(error));
     }
     fd_ = fd;

@@ -34,6 +34,10 @@ std::optional<DeviceHolder> flockHolder(const QString& devicePath);
 
 // "in use by another program (PID 123, minicom)"
 QString inUseText(const DeviceHolder& holder);
+// The same for the holder of that device; when the holder is the projector service and it lets
+// a console attach to the device, how: "in use by another program (PID 123, qx200d): attach
+// with --com1 tcp:127.0.0.1:4660".
+QString inUseText(const DeviceHolder& holder, const QString& devicePath);
 
 // An exclusive flock(2) on a device, held while the console has it open. Taken on a descriptor
 // of its own, so that failing to get it never disturbs the holder.

@@ -18,7 +18,8 @@ QtSerialPort::QtSerialPort(DeviceLookup deviceFor, QObject* parent)
     });
     connect(&line_, &SerialLine::dropped, this, [this](qint64 lines) {
         if (OnFault)
-            OnFault(name() + QStringLiteral(": device not reading, %1 line(s) not sent").arg(lines));
+            OnFault(name() +
+                    QStringLiteral(": device not reading, %1 line(s) not sent").arg(lines));
     });
     connect(&line_, &SerialLine::back, this, [this] {
         if (OnRecover)

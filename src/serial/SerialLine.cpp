@@ -132,8 +132,9 @@ void SerialLine::linkFailed(const QString& reason)
     if (notice_ != Notice::Lost) {
         notice_ = Notice::Lost;
         const QString text =
-            said.isEmpty() ? reason
-                           : QStringLiteral("the serial server refused the connection: %1").arg(said);
+            said.isEmpty()
+                ? reason
+                : QStringLiteral("the serial server refused the connection: %1").arg(said);
         QMetaObject::invokeMethod(
             this, [this, text] { emit lost(text); }, Qt::QueuedConnection);
     }

@@ -36,8 +36,8 @@ QString serviceRuntimeDirectory()
 QStringList serviceRuntimeCandidates()
 {
     QStringList candidates;
-    for (const QString& folder : {systemdDirectory("RUNTIME_DIRECTORY"), userRuntimeDirectory(),
-                                  SystemRuntimeDirectory})
+    for (const QString& folder :
+         {systemdDirectory("RUNTIME_DIRECTORY"), userRuntimeDirectory(), SystemRuntimeDirectory})
         if (!folder.isEmpty() && !candidates.contains(folder))
             candidates << folder;
     return candidates;

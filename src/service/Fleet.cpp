@@ -38,8 +38,8 @@ QString projectorRow(const ProjectorSnapshot& projector)
     const QJsonObject json = readingsJson(projector.readings);
     for (auto it = json.begin(); it != json.end(); ++it)
         readings += QStringLiteral("%1: %2<br>").arg(escaped(it.key()), escaped(jsonText(*it)));
-    const QString lastReply = projector.lastReply ? projector.lastReply->toString(Qt::ISODate)
-                                                  : QStringLiteral("never");
+    const QString lastReply =
+        projector.lastReply ? projector.lastReply->toString(Qt::ISODate) : QStringLiteral("never");
     const QString held = projector.operatorPeer.isEmpty()
                              ? QStringLiteral("-")
                              : QStringLiteral("operator ") + escaped(projector.operatorPeer);
@@ -85,6 +85,7 @@ ProjectorSnapshot Projector::snapshot() const
     s.console = config().console;
     if (poller_.roundsDone() > 0)
         s.lastRoundTime = poller_.lastRoundTime();
+    s.unsolicitedBytes = line_.unsolicitedBytes();
     return s;
 }
 

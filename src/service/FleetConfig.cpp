@@ -69,9 +69,10 @@ void checkKeys(const YAML::Node& entry)
         const std::string key = item.first.Scalar();
         if (std::find_if(Keys.begin(), Keys.end(), [&](const char* k) { return key == k; }) ==
             Keys.end())
-            refuse(item.first,
-                   QStringLiteral("unknown key \"%1\" (known: name, device, speed, interval, console)")
-                       .arg(QString::fromStdString(key)));
+            refuse(
+                item.first,
+                QStringLiteral("unknown key \"%1\" (known: name, device, speed, interval, console)")
+                    .arg(QString::fromStdString(key)));
     }
 }
 

@@ -17,6 +17,7 @@ using prometheus::Labels;
 struct GaugeName {
     const char* name;
     const char* help;
+    prometheus::MetricType type = prometheus::MetricType::Gauge;
 };
 
 constexpr GaugeName Up{"qx200_up", "1 when the projector answered in its last poll round"};
@@ -40,6 +41,9 @@ constexpr GaugeName RoundDuration{"qx200_round_duration_seconds",
                                   "How long the last poll round took"};
 constexpr GaugeName OperatorAttached{"qx200_operator_attached",
                                      "1 while a console is attached to the projector's line"};
+constexpr GaugeName Unsolicited{"qx200_unsolicited_bytes_total",
+                                "Bytes the projector sent outside any exchange, no operator active",
+                                prometheus::MetricType::Counter};
 
 // In the order of PollError.
 constexpr std::array<const char*, 3> ErrorReasons{"timeout", "garbled", "device_lost"};
@@ -56,20 +60,23 @@ Labels with(Labels labels, const char* name, const std::string& value)
     return labels;
 }
 
-// Gauges made afresh for one scrape, straight into the client library's data model; a family
-// is made when its first value is set.
+// Gauges (and counters kept elsewhere) made afresh for one scrape, straight into the client
+// library's data model; a family is made when its first value is set.
 class Gauges {
 public:
     void set(const GaugeName& gauge, const Labels& labels, double value)
     {
         auto [it, added] = index_.try_emplace(&gauge, families_.size());
         if (added)
-            families_.push_back({gauge.name, gauge.help, prometheus::MetricType::Gauge, {}});
+            families_.push_back({gauge.name, gauge.help, gauge.type, {}});
         prometheus::ClientMetric metric;
         metric.label.reserve(labels.size());
         for (const auto& [name, text] : labels)
             metric.label.push_back({name, text});
-        metric.gauge.value = value;
+        if (gauge.type == prometheus::MetricType::Counter)
+            metric.counter.value = value;
+        else
+            metric.gauge.value = value;
         families_[it->second].metric.push_back(std::move(metric));
     }
     std::vector<prometheus::MetricFamily> take() { return std::move(families_); }
@@ -163,6 +170,7 @@ std::string FleetMetrics::exposition(const std::vector<ProjectorSnapshot>& snaps
         const Labels base = projectorLabels(projector.name, projector.device);
         gauges.set(Up, base, projector.up ? 1 : 0);
         gauges.set(OperatorAttached, base, projector.operatorPeer.isEmpty() ? 0 : 1);
+        gauges.set(Unsolicited, base, double(projector.unsolicitedBytes));
         publishReadings(gauges, base, projector.readings);
         if (projector.lastReply)
             gauges.set(LastReply, base, double(projector.lastReply->toMSecsSinceEpoch()) / 1000.0);

@@ -105,7 +105,10 @@ void Line::submit(const QByteArray& line, const Origin& origin, Done done)
 {
     const auto refuse = [this, &done](const QString& reason) {
         QMetaObject::invokeMethod(
-            this, [done, reason] { done(Reply{Reply::Outcome::Refused, {}, {}, reason}); },
+            this,
+            [done, reason] {
+                done(Reply{Reply::Outcome::Refused, {}, {}, reason});
+            },
             Qt::QueuedConnection);
     };
     if (origin.priority == Priority::Controller) {
@@ -236,10 +239,10 @@ Line::Request Line::takeNext()
                r.queued.elapsed() >= config_.interval.count();
     });
     if (chosen == queue_.end())
-        chosen = std::max_element(queue_.begin(), queue_.end(),
-                                  [](const Request& a, const Request& b) {
-                                      return a.origin.priority < b.origin.priority;
-                                  });
+        chosen =
+            std::max_element(queue_.begin(), queue_.end(), [](const Request& a, const Request& b) {
+                return a.origin.priority < b.origin.priority;
+            });
     Request request = std::move(*chosen);
     queue_.erase(chosen);
     return request;
@@ -291,8 +294,7 @@ void Line::outsideExchange(const QByteArray& bytes)
 void Line::replyWindowTick()
 {
     if (current_)
-        finish(reply_.isEmpty() ? Reply::Outcome::Silent : Reply::Outcome::Unended,
-               reply_.size());
+        finish(reply_.isEmpty() ? Reply::Outcome::Silent : Reply::Outcome::Unended, reply_.size());
 }
 
 void Line::finish(Reply::Outcome outcome, qsizetype replyLength)
@@ -301,8 +303,10 @@ void Line::finish(Reply::Outcome outcome, qsizetype replyLength)
     Request request = std::move(*current_);
     current_.reset();
     const QByteArray rest = reply_.mid(replyLength);
-    Reply reply{outcome, reply_.first(replyLength),
-                std::chrono::nanoseconds(replyClock_.nsecsElapsed()), {}};
+    Reply reply{outcome,
+                reply_.first(replyLength),
+                std::chrono::nanoseconds(replyClock_.nsecsElapsed()),
+                {}};
     reply_.clear();
     if (outcome == Reply::Outcome::Answered && request.line == queryCode(StatusQuery::Power)) {
         if (const auto reading = readStatus(StatusQuery::Power, renderTrace(reply.bytes)))

@@ -160,7 +160,7 @@ private:
     QTimer replyTimer_;
     QTimer paceTimer_;
     QTimer quietTimer_;
-    QTimer openTimer_; // tries again a device that could not be opened
+    QTimer openTimer_;            // tries again a device that could not be opened
     QElapsedTimer operatorClock_; // since the operator's last line
     QString operatorPeer_;
     std::deque<QByteArray> operatorWaiting_; // operator lines behind an exchange in flight

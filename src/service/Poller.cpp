@@ -81,9 +81,8 @@ void Poller::sendQuery()
             retryTimer_.start();
             return;
         }
-        fault_ = line_.fault().isEmpty()
-                     ? QStringLiteral("%1: not connected").arg(config().device)
-                     : line_.fault();
+        fault_ = line_.fault().isEmpty() ? QStringLiteral("%1: not connected").arg(config().device)
+                                         : line_.fault();
         emit error(PollError::DeviceLost);
         endRound();
         return;

@@ -79,8 +79,8 @@ signals:
     void replyTime(double seconds);
     void error(PollError error);
     void roundEnded();
-    void lateRound();         // a round fell due while the last one still ran
-    void upChanged(bool up);  // told after the first round, then on changes
+    void lateRound();        // a round fell due while the last one still ran
+    void upChanged(bool up); // told after the first round, then on changes
 
 private:
     void startRound();
@@ -99,10 +99,10 @@ private:
     QElapsedTimer roundClock_;
 
     bool running_ = false;
-    bool roundDue_ = false; // a round fell due while this one ran
-    std::size_t next_ = 0;  // index of the query in PolledQueries
-    Readings gathered_;     // this round's readings
-    bool answered_ = false; // this round read a reply
+    bool roundDue_ = false;   // a round fell due while this one ran
+    std::size_t next_ = 0;    // index of the query in PolledQueries
+    Readings gathered_;       // this round's readings
+    bool answered_ = false;   // this round read a reply
     std::uint64_t round_ = 0; // replies to an older round are ignored
 
     Readings readings_;

@@ -50,10 +50,14 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
     const QCommandLineOption probe(QStringLiteral("probe"), {}, QStringLiteral("DEVICE"));
     const QCommandLineOption speed(QStringLiteral("speed"), {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption controlSocket(QStringLiteral("control-socket"), {},
+                                           QStringLiteral("PATH"));
+    const QCommandLineOption noRecord(QStringLiteral("no-record"));
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({config, listen, check, probe, speed, json, help, version});
+    parser.addOptions(
+        {config, listen, check, probe, speed, json, help, version, controlSocket, noRecord});
     if (!parser.parse(QStringList{QStringLiteral("qx200d")} + args))
         return refuse(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -70,6 +74,8 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
         return {options, {}};
     }
     options.config = parser.value(config);
+    options.controlSocket = parser.value(controlSocket);
+    options.record = !parser.isSet(noRecord);
     QString error;
     const auto address =
         parseListenAddress(parser.isSet(listen) ? parser.value(listen) : DefaultListen, &error);
@@ -106,7 +112,8 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
 QString serviceUsage()
 {
     return QStringLiteral(
-        "Usage: qx200d --config FILE [--listen ADDR:PORT]\n"
+        "Usage: qx200d --config FILE [--listen ADDR:PORT] [--control-socket PATH]\n"
+        "              [--no-record]\n"
         "       qx200d --config FILE --check-config\n"
         "       qx200d --probe DEVICE [--speed 19200|9600] [--json]\n"
         "\n"
@@ -115,6 +122,12 @@ QString serviceUsage()
         "\n"
         "  --config FILE       YAML list of projectors (name, device, speed, interval)\n"
         "  --listen ADDR:PORT  where to serve (default 127.0.0.1:9733; :PORT for all addresses)\n"
+        "  --control-socket PATH\n"
+        "                      where qx200ctl reaches the service (default qx200d.sock in\n"
+        "                      $RUNTIME_DIRECTORY, $XDG_RUNTIME_DIR/qx200d or /run/qx200d)\n"
+        "  --no-record         keep no record of the lines (by default each projector's\n"
+        "                      traffic goes to records/NAME/DAY.tsv in $STATE_DIRECTORY\n"
+        "                      or $XDG_STATE_HOME/qx200d)\n"
         "  --check-config      check FILE and exit: 0 when it is good, 1 when not\n"
         "  --probe DEVICE      poll one projector once and print its readings;\n"
         "                      exit 0 when it answered, 1 when not\n"

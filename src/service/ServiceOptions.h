@@ -27,13 +27,15 @@ struct ServiceOptions {
     QString config;
     ListenAddress listen;
     QString probeDevice;
+    QString controlSocket; // empty: qx200d.sock in the service's run-time folder
     qint32 speed = 19200;
     bool json = false;
+    bool record = true; // each projector's line recorded under the state folder; --no-record
 };
 
 struct ParsedServiceOptions {
     std::optional<ServiceOptions> options; // nothing when the command line is wrong
-    QString error;                          // one line, for the user
+    QString error;                         // one line, for the user
 };
 
 // Parses the arguments after the program name.

@@ -23,6 +23,7 @@ struct ProjectorSnapshot {
     QString operatorPeer;            // the attached console, if any
     std::optional<SocketAddress> console;
     std::optional<std::chrono::milliseconds> lastRoundTime; // once a round has ended
+    qint64 unsolicitedBytes = 0; // sent by the projector outside any exchange
 };
 
 } // namespace qx200

@@ -2,9 +2,14 @@
 // state to Prometheus.
 
 #include "serial/QuitSignals.h"
-#include "service/ServiceOptions.h"
+#include "serial/ServicePaths.h"
+#include "service/ConsoleServer.h"
+#include "service/ControlProtocol.h"
+#include "service/ControlServer.h"
 #include "service/Fleet.h"
+#include "service/LineRecorder.h"
 #include "service/ReadingNames.h"
+#include "service/ServiceOptions.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -79,6 +84,11 @@ int probe(const ServiceOptions& options)
 int serve(const ServiceOptions& options, const FleetConfig& config)
 {
     Fleet fleet(config);
+    ControlServer control(fleet, options.controlSocket.isEmpty()
+                                     ? serviceRuntimeDirectory() + u'/' + ControlSocketName
+                                     : options.controlSocket);
+    if (const QString error = control.listen(); !error.isEmpty())
+        return fail(error);
     HttpResponder responder([&fleet](const QByteArray& path) { return fleet.respond(path); });
     const ListenAddress& at = options.listen;
     if (!responder.listen(at.address, at.port))
@@ -91,6 +101,20 @@ int serve(const ServiceOptions& options, const FleetConfig& config)
                       .arg(config.projectors.size())
                       .arg(at.address.toString())
                       .arg(responder.port()));
+    Consoles consoles(fleet);
+    if (const QString error = consoles.start(); !error.isEmpty())
+        return fail(error);
+    // Who did what: every line's traffic recorded with its senders, controllers' commands logged.
+    std::vector<std::unique_ptr<LineRecorder>> recorders;
+    for (const auto& projector : fleet.projectors()) {
+        logCommands(projector->line());
+        if (options.record)
+            recorders.push_back(
+                std::make_unique<LineRecorder>(projector->line(), serviceRecordsFolder()));
+    }
+    if (options.record)
+        print(stderr,
+              QStringLiteral("qx200d: recording the lines in %1\n").arg(serviceRecordsFolder()));
     fleet.start();
     return QCoreApplication::exec();
 }

@@ -106,8 +106,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 4: speed must be 19200 or 9600, not \"115200\""},
         BadFile{"BadInterval", "projectors:\n  - name: a\n    device: /dev/x\n    interval: 10\n",
                 "line 4: interval \"10\" is no duration such as 500ms, 10s, 1m or 1h30m"},
-        BadFile{"UnknownKey", "projectors:\n  - name: a\n    device: /dev/x\n    intervall: 5s\n",
-                "line 4: unknown key \"intervall\" (known: name, device, speed, interval, console)"},
+        BadFile{
+            "UnknownKey", "projectors:\n  - name: a\n    device: /dev/x\n    intervall: 5s\n",
+            "line 4: unknown key \"intervall\" (known: name, device, speed, interval, console)"},
         BadFile{"DuplicateName",
                 "projectors:\n  - name: a\n    device: /dev/x\n  - name: a\n    device: /dev/y\n",
                 "line 4: the name \"a\" is used twice"},

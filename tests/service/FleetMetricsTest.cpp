@@ -21,7 +21,12 @@ Readings readingsOf(const QByteArrayList& replies)
 
 // The metrics of one projector with the readings of one round, its counts told by its poller.
 struct Watched {
-    Watched() { metrics.watch(poller); }
+    Watched()
+    {
+        snapshot.name = "hall-a";
+        snapshot.device = "/dev/ttyUSB0";
+        metrics.watch(poller);
+    }
 
     void round(const QByteArrayList& replies)
     {
@@ -40,7 +45,7 @@ struct Watched {
 
     Line line{ProjectorConfig{"hall-a", "/dev/ttyUSB0", 19200, std::chrono::seconds(10), {}}};
     Poller poller{line};
-    ProjectorSnapshot snapshot{"hall-a", "/dev/ttyUSB0", false, {}, {}, {}, {}, {}, {}, {}};
+    ProjectorSnapshot snapshot;
     FleetMetrics metrics;
 };
 
@@ -95,6 +100,7 @@ TEST(FleetMetrics, PublishEveryReading)
     EXPECT_TRUE(text.contains("# TYPE qx200_reply_duration_seconds histogram"));
     EXPECT_TRUE(text.contains("# TYPE qx200_poll_errors_total counter"));
     EXPECT_TRUE(text.contains("qx200_last_reply_timestamp_seconds{"));
+    EXPECT_TRUE(text.contains("# TYPE qx200_unsolicited_bytes_total counter"));
 }
 
 struct PowerCase {

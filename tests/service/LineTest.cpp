@@ -19,8 +19,7 @@ const Origin Controller{Priority::Controller, QStringLiteral("alice (qx200ctl)")
 
 // A line whose replies the test collects in the order they come.
 struct Rig {
-    explicit Rig(std::chrono::milliseconds interval = 10s,
-                 LineTiming timing = testing::QuickLine)
+    explicit Rig(std::chrono::milliseconds interval = 10s, LineTiming timing = testing::QuickLine)
         : projector(19200, interval, timing)
     {
         QObject::connect(&line(), &Line::toOperator,
@@ -107,7 +106,8 @@ TEST_P(Refusals, FollowThePowerState)
     const Reply& reply = rig.replies.front();
     if (c.refused) {
         EXPECT_EQ(reply.outcome, Reply::Outcome::Refused);
-        EXPECT_TRUE(reply.reason.startsWith("hall-a: the projector is")) << reply.reason.toStdString();
+        EXPECT_TRUE(reply.reason.startsWith("hall-a: the projector is"))
+            << reply.reason.toStdString();
         EXPECT_TRUE(rig.projector.heard(100).isEmpty()); // the line was not touched
     } else {
         EXPECT_NE(reply.outcome, Reply::Outcome::Refused);

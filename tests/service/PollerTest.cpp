@@ -42,7 +42,8 @@ Readings standbyReadings()
 
 // A poller on a line whose projector the test plays, with what it reported.
 struct Rig {
-    explicit Rig(qint32 speed = 19200, std::chrono::milliseconds interval = std::chrono::seconds(10))
+    explicit Rig(qint32 speed = 19200,
+                 std::chrono::milliseconds interval = std::chrono::seconds(10))
         : projector(speed, interval), poller(projector.line)
     {
         QObject::connect(&poller, &Poller::error, [this](PollError e) { errors.push_back(e); });
@@ -100,7 +101,7 @@ TEST(Poller, ARoundReadsEveryQueryOneAtATime)
     rig.start();
     EXPECT_FALSE(rig.poller.up()); // nothing read yet
     EXPECT_EQ(rig.healthyRound(), (QByteArrayList{"CR0\r", "CR1\r", "CR3\r", "CR4\r", "CR6\r",
-                                                   "CR7\r", "CRA\r", "CR PRESSURE\r"}));
+                                                  "CR7\r", "CRA\r", "CR PRESSURE\r"}));
     EXPECT_TRUE(rig.poller.up());
     EXPECT_EQ(rig.poller.readings(), standbyReadings());
     EXPECT_TRUE(rig.poller.lastReply().has_value());
@@ -142,8 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadReply{"QuestionMark", {"?\r"}, PollError::Garbled, true},
                       BadReply{"UnknownRow", {"FF\r"}, PollError::Garbled, true},
                       BadReply{"NeverEnds", {"80"}, PollError::Garbled, true},
-                      BadReply{"Flood", {QByteArray(MaxReplyBytes + 1, 'x')}, PollError::Garbled,
-                               true}),
+                      BadReply{
+                          "Flood", {QByteArray(MaxReplyBytes + 1, 'x')}, PollError::Garbled, true}),
     [](const ::testing::TestParamInfo<BadReply>& testCase) { return testCase.param.name; });
 
 TEST(Poller, ARoundWithoutAnswersDropsTheLastReadings)

@@ -101,6 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
             "JsonWithoutProbe", {"--config", "f", "--json"}, "--speed and --json go with --probe"}),
     [](const testing::TestParamInfo<Refused>& testCase) { return testCase.param.name; });
 
+TEST(ServiceOptions, RecordsUnlessToldNot)
+{
+    EXPECT_TRUE(parseServiceOptions({"--config", "f.yml"}).options->record);
+    EXPECT_FALSE(parseServiceOptions({"--config", "f.yml", "--no-record"}).options->record);
+}
+
 struct ListenCase {
     const char* name;
     QString text;

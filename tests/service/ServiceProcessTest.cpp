@@ -50,8 +50,8 @@ TEST(ServiceProcess, ChecksItsConfiguration)
                                        "    speed: 300\n");
     const ProgramRun refused = runService({"--config", bad, "--check-config"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "qx200d: " + bad.toUtf8() +
-                               ": line 4: speed must be 19200 or 9600, not \"300\"\n");
+    EXPECT_EQ(refused.err,
+              "qx200d: " + bad.toUtf8() + ": line 4: speed must be 19200 or 9600, not \"300\"\n");
 
     const ProgramRun serveBad = runService({"--config", bad});
     EXPECT_EQ(serveBad.exitCode, 1);
@@ -116,7 +116,7 @@ TEST(ServiceProcess, ServesUntilTerminated)
     const quint16 port = freePort();
     QProcess service;
     service.start(QStringLiteral(QX200D_PATH),
-                   {"--config", config, "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+                  {"--config", config, "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
     ASSERT_TRUE(service.waitForStarted(10000));
 
     QByteArray metrics;

@@ -143,8 +143,11 @@ public:
                     "\n    interval: " + interval.toUtf8() + "\n";
         const QString config = dir_.filePath(QStringLiteral("qx200d.yml"));
         writeFile(config, yaml);
+        // Its own control socket, so that services of runs side by side never meet.
         program_.start(QStringLiteral(QX200D_PATH),
-                       {QStringLiteral("--config"), config, QStringLiteral("--listen"), address()});
+                       {QStringLiteral("--config"), config, QStringLiteral("--listen"), address(),
+                        QStringLiteral("--control-socket"),
+                        dir_.filePath(QStringLiteral("qx200d.sock"))});
         if (!HttpClient().awaitOk(metricsUrl(), 10000))
             throw std::runtime_error("qx200d does not serve /metrics");
     }

@@ -17,8 +17,8 @@ inline constexpr LineTiming QuickLine{std::chrono::milliseconds(1000), std::chro
 
 class PlayedLine {
 public:
-    explicit PlayedLine(qint32 speed = 19200, std::chrono::milliseconds interval =
-                                                  std::chrono::seconds(10),
+    explicit PlayedLine(qint32 speed = 19200,
+                        std::chrono::milliseconds interval = std::chrono::seconds(10),
                         LineTiming timing = QuickLine)
         : line(ProjectorConfig{QStringLiteral("hall-a"), pty.link(), speed, interval, {}}, timing)
     {

@@ -25,7 +25,8 @@ public:
     // linkPath empty: a link in a temporary folder of its own.
     explicit PseudoTerminal(const QString& linkPath = {})
     {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        // Close-on-exec: a child started later must not hold the line up after hangUp().
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
             throw std::runtime_error("no pseudo-terminal");
         char name[128];

@@ -9,6 +9,10 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const QTemporaryDir state;
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    // The run-time files of services the tests start (control socket, console addresses) too.
+    const QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    qunsetenv("RUNTIME_DIRECTORY");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
