@@ -2,6 +2,7 @@
 
 #include "HostWatch.h"
 #include "MasterEnd.h"
+#include "ServiceProcess.h"
 #include "Stats.h"
 #include "console/Form1.h"
 #include "console/port/DeviceResolution.h"
@@ -151,6 +152,7 @@ public:
         runFor(1100ms);
         flood();
         tcpClickToWire();
+        serviceFigures();
         detail_["real_time_reader"] = master_.realTimeReader();
         detail_["real_time_watch"] = watch_.realTime();
         detail_["machine_alone"] = machineAlone_;
@@ -234,14 +236,9 @@ private:
         machineAlone_["click_to_wire_p99_us"] = percentile(aloneUs, 99);
     }
 
-    // The same clicks on a console whose COM1 is a serial server's TCP port on this machine.
-    void tcpClickToWire()
+    // Starts a console on a network device and waits until it is connected.
+    static void attach(Form1& form, QtSerialPort& comm)
     {
-        form_.reset();
-        comm_.PortOpen(false);
-        MasterEnd server(MasterEnd::Transport::Tcp);
-        QtSerialPort comm([&](std::int16_t) { return server.device(); });
-        Form1 form(comm);
         form.messageBox = [](const QString& text) {
             throw std::runtime_error("message box: " + text.toStdString());
         };
@@ -252,8 +249,20 @@ private:
         while (comm.deviceLost() && Clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (comm.deviceLost())
-            throw std::runtime_error("the console never connected to the TCP end");
+            throw std::runtime_error("the console never connected to " +
+                                     comm.Device().toStdString());
         runFor(300ms);
+    }
+
+    // The same clicks on a console whose COM1 is a serial server's TCP port on this machine.
+    void tcpClickToWire()
+    {
+        form_.reset();
+        comm_.PortOpen(false);
+        MasterEnd server(MasterEnd::Transport::Tcp);
+        QtSerialPort comm([&](std::int16_t) { return server.device(); });
+        Form1 form(comm);
+        attach(form, comm);
         std::vector<double> handling;
         const std::vector<Send> sends = clickToWire(form, server, handling);
         const std::vector<double> latencies = latenciesUs(sends, server.take());
@@ -301,7 +310,7 @@ private:
     }
 
     // Holds a button for the time; the moment of the release.
-    Clock::time_point hold(QPushButton* held, milliseconds time)
+    static Clock::time_point hold(QPushButton* held, milliseconds time)
     {
         QTest::mousePress(held, Qt::LeftButton);
         runFor(time);
@@ -318,33 +327,80 @@ private:
         figures_["repeat50_lines_2s"] = double(linesWith(master_.take(), "C20").size());
     }
 
-    void repeat5()
+    // The up arrow held for 2 s at its fastest repeat: what reached the far end.
+    struct Repeat {
+        Clock::time_point pressed;
+        Clock::time_point released;
+        Clock::duration cpu;
+        std::vector<Arrival> arrivals;
+        std::size_t lines = 0;
+        std::vector<double> gapsMs; // between the lines' arrivals
+
+        double ratio() const { return double(lines) / (2000.0 / 5 + 1); }
+    };
+
+    static Repeat repeat5(Form1& form, MasterEnd& end)
     {
         // A D.Zoom release switches the arrows to their fastest pacing.
-        QTest::mouseClick(button("Command48"), Qt::LeftButton);
+        QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command48")),
+                          Qt::LeftButton);
         runFor(300ms);
-        master_.take();
+        end.take();
+        Repeat run;
         const Clock::duration cpuBefore = threadCpuTime();
-        const Clock::time_point pressed = Clock::now();
-        const Clock::time_point released = hold(button("Command5"), 2000ms); // the up arrow
-        const Clock::duration cpu = threadCpuTime() - cpuBefore;
+        run.pressed = Clock::now();
+        run.released = hold(form.findChild<QPushButton*>(QStringLiteral("Command5")), 2000ms);
+        run.cpu = threadCpuTime() - cpuBefore;
+        runFor(200ms);
+        run.arrivals = end.take();
+        const std::vector<Line> lines = linesWith(run.arrivals, "C3C");
+        run.lines = lines.size();
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            run.gapsMs.push_back(ms(lines[i].at - lines[i - 1].at));
+        return run;
+    }
+
+    void repeat5()
+    {
+        const Repeat run = repeat5(*form_, master_);
         std::vector<double> aloneGaps;
-        for (Clock::time_point due = pressed; due + 5ms <= released; due += 5ms)
+        for (Clock::time_point due = run.pressed; due + 5ms <= run.released; due += 5ms)
             aloneGaps.push_back(5 + watch_.lateMs(due + 5ms) - watch_.lateMs(due));
         machineAlone_["repeat5_interval_p99_ms"] = percentile(aloneGaps, 99);
-        runFor(200ms);
-        const std::vector<Arrival> arrivals = master_.take();
-        const std::vector<Line> lines = linesWith(arrivals, "C3C");
-        std::vector<double> gaps;
-        for (std::size_t i = 1; i < lines.size(); ++i)
-            gaps.push_back(ms(lines[i].at - lines[i - 1].at));
-        figures_["repeat5_ratio"] = double(lines.size()) / (2000.0 / 5 + 1);
-        figures_["repeat5_interval_p99_ms"] = percentile(gaps, 99);
+        figures_["repeat5_ratio"] = run.ratio();
+        figures_["repeat5_interval_p99_ms"] = percentile(run.gapsMs, 99);
         figures_["release_tail_ms"] =
-            arrivals.empty() ? 0.0 : std::max(0.0, ms(arrivals.back().at - released));
-        detail_["repeat5_lines"] = double(lines.size());
-        detail_["repeat5_console_cpu_percent"] = 100 * ms(cpu) / 2000;
-        detail_["repeat5_interval_max_ms"] = percentile(gaps, 100);
+            run.arrivals.empty() ? 0.0 : std::max(0.0, ms(run.arrivals.back().at - run.released));
+        detail_["repeat5_lines"] = double(run.lines);
+        detail_["repeat5_console_cpu_percent"] = 100 * ms(run.cpu) / 2000;
+        detail_["repeat5_interval_max_ms"] = percentile(run.gapsMs, 100);
+    }
+
+    // The console attached through qx200d to a line the service owns, its poller running on the
+    // same line: clicks and the fastest repeat, where the projector reads them.
+    void serviceFigures()
+    {
+        MasterEnd line;
+        ServiceProcess service(line.link());
+        QtSerialPort comm([&](std::int16_t) { return service.consoleDevice(); });
+        Form1 form(comm);
+        attach(form, comm);
+        // The first click waits for a poller query in flight; from then on the operator holds
+        // the line and the poller waits.
+        QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command17")),
+                          Qt::LeftButton);
+        if (!line.waitForReceived(line.received() + 4, 3s))
+            throw std::runtime_error("the console's line never crossed the service");
+        std::vector<double> handling;
+        const std::vector<Send> sends = clickToWire(form, line, handling);
+        const std::vector<double> latencies = latenciesUs(sends, line.take());
+        figures_["service_click_to_wire_p99_us"] = percentile(latencies, 99);
+        detail_["service_click_to_wire_p50_us"] = percentile(latencies, 50);
+        runFor(1100ms);
+        const Repeat run = repeat5(form, line);
+        figures_["service_repeat5_ratio"] = run.ratio();
+        figures_["service_repeat5_interval_p99_ms"] = percentile(run.gapsMs, 99);
+        detail_["service_repeat5_interval_max_ms"] = percentile(run.gapsMs, 100);
     }
 
     void flood()

@@ -26,9 +26,9 @@
 namespace qx200::bench {
 namespace {
 
-using testing::Service;
 using testing::HttpClient;
 using testing::PolledProjector;
+using testing::Service;
 using testing::Simulator;
 
 constexpr int Runs = 3;

@@ -1,5 +1,7 @@
 #include "record/SessionRecord.h"
 
+#include <random>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -50,6 +52,7 @@ SessionRecord::SessionRecord(QString file, std::optional<Folder> folder)
 
 SessionRecord::SessionRecord(DailyFiles daily)
     : file_(daily.folder), folder_(Folder{daily.folder, daily.bound}), daily_(true),
+      writePeriod_(daily.writePeriod),
       startWall_(time_point_cast<microseconds>(system_clock::now())),
       startSteady_(steady_clock::now())
 {
@@ -121,8 +124,14 @@ void SessionRecord::run()
 {
     std::vector<Entry> entries;
     std::unique_lock lock(mutex_);
+    if (daily_) {
+        // Records started together would otherwise all wake at the same moments.
+        std::minstd_rand random(std::random_device{}());
+        const auto phase = milliseconds(random() % std::uint64_t(writePeriod_.count() + 1));
+        wake_.wait_for(lock, phase, [this] { return stopping_; });
+    }
     for (bool last = false; !last;) {
-        wake_.wait_for(lock, WritePeriod, [this] { return stopping_; });
+        wake_.wait_for(lock, writePeriod_, [this] { return stopping_; });
         last = stopping_;
         entries.swap(queue_);
         queuedBytes_ = 0;

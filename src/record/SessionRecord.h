@@ -52,6 +52,9 @@ public:
     struct DailyFiles {
         QString folder;
         qint64 bound = DefaultFolderBound;
+        // A service keeps one record per projector: its writers wake seldom, so that many of
+        // them cost next to nothing.
+        std::chrono::milliseconds writePeriod{1000};
     };
     // A daily record whose file cannot be written tries again this much later, or at once when
     // a line of a new day comes; what it could not write meanwhile is counted in the file.
@@ -110,6 +113,7 @@ private:
     const QString file_;
     const std::optional<Folder> folder_;
     const bool daily_ = false;
+    const std::chrono::milliseconds writePeriod_ = WritePeriod;
     const Time startWall_;
     const std::chrono::steady_clock::time_point startSteady_;
 

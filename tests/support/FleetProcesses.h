@@ -99,9 +99,11 @@ public:
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
 
-    void start(const QString& program, const QStringList& arguments)
+    void start(const QString& program, const QStringList& arguments,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         process_.setProgram(program);
+        process_.setProcessEnvironment(environment);
         process_.setArguments(arguments);
         process_.setProcessChannelMode(QProcess::ForwardedChannels);
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
@@ -143,11 +145,16 @@ public:
                     "\n    interval: " + interval.toUtf8() + "\n";
         const QString config = dir_.filePath(QStringLiteral("qx200d.yml"));
         writeFile(config, yaml);
-        // Its own control socket, so that services of runs side by side never meet.
+        // Its own control socket and records, so that services of runs side by side never meet
+        // and nothing is left in the user's state folder.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), dir_.path());
+        environment.remove(QStringLiteral("STATE_DIRECTORY"));
         program_.start(QStringLiteral(QX200D_PATH),
                        {QStringLiteral("--config"), config, QStringLiteral("--listen"), address(),
                         QStringLiteral("--control-socket"),
-                        dir_.filePath(QStringLiteral("qx200d.sock"))});
+                        dir_.filePath(QStringLiteral("qx200d.sock"))},
+                       environment);
         if (!HttpClient().awaitOk(metricsUrl(), 10000))
             throw std::runtime_error("qx200d does not serve /metrics");
     }
