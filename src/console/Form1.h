@@ -98,7 +98,7 @@ private:
     template <class T = QWidget> T* control(std::string_view name) const;
 
     void send(std::string_view code);
-    void showReceived(const QByteArray& rendering);
+    void showReceived(const QByteArray& trace, qsizetype replyFrom);
     void selectPort(std::int16_t port, std::int16_t otherPort);
     void selectSpeed(QRadioButton* chosen);
     void setServiceTier(float outerHeight);

@@ -49,6 +49,12 @@ int main(int argc, char** argv)
     qx200::ObservedPort port(comm);
     const auto record =
         qx200::record::startSessionRecord({!command.options.noRecord, command.options.recordFile});
+    // What the console talks to, and where this session is kept: the first thing to check when
+    // a projector does not answer.
+    for (const std::int16_t number : {1, 2})
+        std::fprintf(stderr, "qx200-control: %s\n", qPrintable(qx200::deviceLine(number, devices)));
+    std::fprintf(stderr, "qx200-control: session record: %s\n",
+                 record ? qPrintable(record->file()) : "off");
     std::optional<qx200::ConsoleRecorder> recorder;
     if (record)
         recorder.emplace(*record, port);

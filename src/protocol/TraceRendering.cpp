@@ -127,6 +127,7 @@ void RenderedText::clear()
     rendering_.resize(1);
     rendering_[0] = ' ';
     received_ = 0;
+    mark_ = 1;
 }
 
 } // namespace qx200

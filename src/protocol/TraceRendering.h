@@ -23,11 +23,23 @@ QByteArray renderTrace(QByteArrayView bytes);
 // A growing collection of received bytes together with its rendering, so that each arrival
 // renders only its own bytes. Bytes past MaxRenderedBytes are counted but neither kept nor
 // rendered, which keeps memory bounded under a flood.
+// The rendering of the bytes whose pieces start at `from` in a rendering (1: all of them).
+inline QByteArray renderingFrom(const QByteArray& rendering, qsizetype from)
+{
+    return from <= 1 ? rendering : ' ' + rendering.mid(from);
+}
+
 class RenderedText {
 public:
     RenderedText();
     void append(QByteArrayView bytes);
+    // Empties the text, and forgets the mark.
     void clear();
+    // Marks the end of what is kept so far: renderingFrom(rendering(), markAt()) is then the
+    // rendering of what came after it, as renderTrace gives it for those bytes alone.
+    void mark() { mark_ = rendering_.size(); }
+    // Where the mark is in rendering(), for renderingFrom().
+    qsizetype markAt() const { return mark_; }
     const QByteArray& bytes() const { return bytes_; }         // the first MaxRenderedBytes
     const QByteArray& rendering() const { return rendering_; } // renderTrace(bytes())
     qint64 received() const { return received_; }              // every byte appended since clear
@@ -43,6 +55,7 @@ private:
     QByteArray bytes_;
     QByteArray rendering_;
     qint64 received_ = 0;
+    qsizetype mark_ = 1; // in rendering_, after its leading space
 };
 
 } // namespace qx200

@@ -196,5 +196,20 @@ TEST(RenderedText, AppendingItsOwnContentsIsSafe)
     EXPECT_EQ(rendering, " A   A   ");
 }
 
+TEST(RenderedText, WhatCameAfterTheMarkRendersAlone)
+{
+    RenderedText text;
+    EXPECT_EQ(renderingFrom(text.rendering(), text.markAt()), renderTrace(""));
+    text.append("01234\r\x14");
+    text.mark();
+    text.append("025.0\x06");
+    EXPECT_EQ(renderingFrom(text.rendering(), text.markAt()), renderTrace("025.0\x06"));
+    EXPECT_EQ(text.rendering(), renderTrace("01234\r\x14"
+                                            "025.0\x06"));
+    text.clear();
+    text.append("8");
+    EXPECT_EQ(renderingFrom(text.rendering(), text.markAt()), renderTrace("8"));
+}
+
 } // namespace
 } // namespace qx200

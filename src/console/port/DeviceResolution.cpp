@@ -116,6 +116,16 @@ QString devicePathFor(std::int16_t port)
     return resolveDevice(port, readDeviceChoices(QProcessEnvironment::systemEnvironment())).device;
 }
 
+QString deviceLine(std::int16_t port, const DeviceChoices& choices)
+{
+    const ResolvedDevice resolved = resolveDevice(port, choices);
+    const QString origin =
+        resolved.source == DeviceSource::Default
+            ? QStringLiteral("the default")
+            : QStringLiteral("from ") + whereWritten(port, resolved.source, choices);
+    return QStringLiteral("COM%1 = %2 (%3)").arg(port).arg(resolved.device, origin);
+}
+
 QString checkDevices(const DeviceChoices& choices, std::initializer_list<std::int16_t> ports)
 {
     for (const std::int16_t port : ports) {

@@ -39,6 +39,10 @@ DeviceChoices readDeviceChoices(const QProcessEnvironment& environment, QString*
 // COMn as the environment and the settings file of this process name it, else /dev/ttyS<n-1>.
 QString devicePathFor(std::int16_t port);
 
+// What COMn stands for and where that is written, as the console tells it at start:
+// "COM1 = tcp:10.0.0.7:4001 (from --com1)", "COM2 = /dev/ttyS1 (the default)".
+QString deviceLine(std::int16_t port, const DeviceChoices& choices);
+
 // The first of these ports whose device text is malformed, as a line that says where it is
 // written and what is wrong; empty when every one is well formed.
 QString checkDevices(const DeviceChoices& choices, std::initializer_list<std::int16_t> ports);

@@ -24,20 +24,25 @@ void Form1::Hyouji(const QByteArray& text, std::uint8_t mode)
         else
             qCDebug(logLink) << "port closed, line not sent:" << text;
         Label11->setText(QString::fromLatin1(renderVisible(text)));
+        S.RxText.mark(); // a query's reply is what arrives after it
         enableTimer(Timer2, true);
         S.RxPending = 1;
         enableTimer(Timer4, true);
         return;
     }
-    showReceived(renderVisible(text));
+    showReceived(renderVisible(text), 1);
 }
 
-// The receive side of Hyouji, for a text already rendered: the trace, then the status it decodes
-// to, if any.
-void Form1::showReceived(const QByteArray& rendering)
+// The receive side of Hyouji, for a text already rendered: the trace, then the status that the
+// reply decodes to, if any. The trace shows everything collected; the status is read from what
+// arrived since the last line was sent, so that a query sent right after another is decoded from
+// its own reply, not from the one before it.
+void Form1::showReceived(const QByteArray& trace, qsizetype replyFrom)
 {
-    Label12->setText(QString::fromLatin1(rendering));
-    if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, rendering)) {
+    Label12->setText(QString::fromLatin1(trace));
+    if (!statusQueryOf(S.CmdLine, S.CmdPrefix))
+        return; // nothing to decode: a flood after a command costs no copy
+    if (const auto result = decodeStatus(S.CmdLine, S.CmdPrefix, renderingFrom(trace, replyFrom))) {
         const QString status = QString::fromLatin1(result->status);
         if (statusChanged && status != Label22->text())
             statusChanged(status);
@@ -56,7 +61,7 @@ void Form1::MSComm1_OnComm()
     // mode 2 would show it.
     S.RxText.append(comm_.Input());
     S.RxPending = 0;
-    showReceived(S.RxText.rendering());
+    showReceived(S.RxText.rendering(), S.RxText.markAt());
 }
 
 } // namespace qx200

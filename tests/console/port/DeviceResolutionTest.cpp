@@ -41,6 +41,18 @@ const OrderCase OrderCases[] = {
 INSTANTIATE_TEST_SUITE_P(Sources, DeviceOrder, ::testing::ValuesIn(OrderCases),
                          [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
+TEST(DeviceLine, SaysWhatEachPortIsAndWhereThatIsWritten)
+{
+    DeviceChoices file = FileOnly;
+    file.settingsPath = "/home/op/.config/qx200-control/qx200-control.conf";
+    EXPECT_EQ(deviceLine(1, AllThree), "COM1 = tcp:cli:1 (from --com1)");
+    EXPECT_EQ(deviceLine(1, LowerTwo), "COM1 = tcp:env:1 (from QX200_COM1)");
+    EXPECT_EQ(deviceLine(2, file),
+              "COM2 = /dev/ttyUSB1 (from "
+              "/home/op/.config/qx200-control/qx200-control.conf, ports/COM2)");
+    EXPECT_EQ(deviceLine(1, OtherPort), "COM1 = /dev/ttyS0 (the default)");
+}
+
 QProcessEnvironment environmentOf(std::initializer_list<std::pair<const char*, const char*>> vars)
 {
     QProcessEnvironment environment;

@@ -1,3 +1,4 @@
+#include "protocol/TraceRendering.h"
 #include "support/FormFixture.h"
 
 #include <QLabel>
@@ -85,6 +86,16 @@ TEST_F(CommandLink, AnEmptyArrivalRendersAgainAndEndsTheWait)
     EXPECT_EQ(caption("Label12"), " 8 ");
     EXPECT_EQ(state().RxText, "8");
     EXPECT_EQ(state().RxPending, 0);
+}
+
+TEST_F(CommandLink, AQuerySentRightAfterAnotherDecodesItsOwnReply)
+{
+    click("Command46"); // L-TIME
+    port.receive("01234\r");
+    click("Command54"); // TEMP, within the first one's reply window
+    port.receive("025.0  26.0 027.0\r");
+    EXPECT_EQ(caption("Label12"), QString::fromLatin1(renderTrace("01234\r025.0  26.0 027.0\r")));
+    EXPECT_EQ(caption("Label22"), "  S1= 0 2 5 . 0 C  ,   S2=  2 6 . 0 C , S3= 0 2 7 . 0 C");
 }
 
 TEST_F(CommandLink, OtherEventsChangeNothing)
