@@ -50,7 +50,9 @@ int main(int argc, char** argv)
     const auto record =
         qx200::record::startSessionRecord({!command.options.noRecord, command.options.recordFile});
     // What the console talks to, and where this session is kept: the first thing to check when
-    // a projector does not answer.
+    // a projector does not answer. Keys of the settings file it does not know come first.
+    for (const QString& mistake : devices.settingsMistakes)
+        std::fprintf(stderr, "qx200-control: %s\n", qPrintable(mistake));
     for (const std::int16_t number : {1, 2})
         std::fprintf(stderr, "qx200-control: %s\n", qPrintable(qx200::deviceLine(number, devices)));
     std::fprintf(stderr, "qx200-control: session record: %s\n",

@@ -35,7 +35,8 @@ QMap<std::int16_t, QString> environmentChoices(const QProcessEnvironment& enviro
     return choices;
 }
 
-QMap<std::int16_t, QString> settingsChoices(const QString& path, QString* error)
+QMap<std::int16_t, QString> settingsChoices(const QString& path, QString* error,
+                                            QStringList* mistakes)
 {
     QMap<std::int16_t, QString> choices;
     if (!QFileInfo::exists(path))
@@ -46,6 +47,15 @@ QMap<std::int16_t, QString> settingsChoices(const QString& path, QString* error)
             *error = path + QStringLiteral(": cannot be read as a settings file (see the README "
                                            "for its form)");
         return choices;
+    }
+    // A key the console does not read is told, not silently passed over: "com1=" outside
+    // [ports], or a section spelt "[Ports]", would otherwise leave the port on its default.
+    for (const QString& key : settings.allKeys()) {
+        const QString prefix = QLatin1String(SettingsGroup) + u'/';
+        if (!key.startsWith(prefix) || !portNumber(key.mid(prefix.size()), QStringLiteral("COM")))
+            *mistakes << QStringLiteral("%1: unknown key \"%2\" (the console reads COM1, COM2, "
+                                        "... under [ports], e.g. ports/COM1=/dev/ttyUSB0)")
+                             .arg(path, key);
     }
     settings.beginGroup(QLatin1String(SettingsGroup));
     for (const QString& key : settings.childKeys()) {
@@ -107,7 +117,7 @@ DeviceChoices readDeviceChoices(const QProcessEnvironment& environment, QString*
     DeviceChoices choices;
     choices.environment = environmentChoices(environment);
     choices.settingsPath = settingsFilePath(environment);
-    choices.settingsFile = settingsChoices(choices.settingsPath, error);
+    choices.settingsFile = settingsChoices(choices.settingsPath, error, &choices.settingsMistakes);
     return choices;
 }
 

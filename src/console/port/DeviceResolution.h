@@ -3,6 +3,7 @@
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <initializer_list>
 
@@ -17,6 +18,7 @@ struct DeviceChoices {
     QMap<std::int16_t, QString> environment;  // QX200_COM<n>
     QMap<std::int16_t, QString> settingsFile; // ports/COM<n>
     QString settingsPath;                     // where the settings file was looked for
+    QStringList settingsMistakes;             // keys of the file the console does not know
 };
 
 struct ResolvedDevice {

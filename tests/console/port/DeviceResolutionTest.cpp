@@ -25,10 +25,10 @@ TEST_P(DeviceOrder, TakesTheFirstSourceThatNamesThePort)
     EXPECT_EQ(resolveDevice(GetParam().port, GetParam().choices), GetParam().expected);
 }
 
-const DeviceChoices AllThree{{{1, "tcp:cli:1"}}, {{1, "tcp:env:1"}}, {{1, "tcp:file:1"}}, {}};
-const DeviceChoices LowerTwo{{}, {{1, "tcp:env:1"}}, {{1, "tcp:file:1"}}, {}};
-const DeviceChoices FileOnly{{}, {}, {{1, "tcp:file:1"}, {2, "/dev/ttyUSB1"}}, {}};
-const DeviceChoices OtherPort{{{2, "/dev/ttyUSB9"}}, {{2, "/dev/ttyUSB8"}}, {}, {}};
+const DeviceChoices AllThree{{{1, "tcp:cli:1"}}, {{1, "tcp:env:1"}}, {{1, "tcp:file:1"}}, {}, {}};
+const DeviceChoices LowerTwo{{}, {{1, "tcp:env:1"}}, {{1, "tcp:file:1"}}, {}, {}};
+const DeviceChoices FileOnly{{}, {}, {{1, "tcp:file:1"}, {2, "/dev/ttyUSB1"}}, {}, {}};
+const DeviceChoices OtherPort{{{2, "/dev/ttyUSB9"}}, {{2, "/dev/ttyUSB8"}}, {}, {}, {}};
 
 const OrderCase OrderCases[] = {
     {"CommandLineFirst", AllThree, 1, {"tcp:cli:1", Source::CommandLine}},
@@ -111,6 +111,19 @@ TEST_F(DeviceSettings, ReadsPortsFromTheFileAndTheEnvironment)
     EXPECT_EQ(choices.environment, (QMap<std::int16_t, QString>{{2, "tcp:serial-server:4001"}}));
     EXPECT_TRUE(choices.commandLine.isEmpty());
     EXPECT_EQ(resolveDevice(2, choices).device, QStringLiteral("tcp:serial-server:4001"));
+    EXPECT_EQ(choices.settingsMistakes.size(), 2); // ports/speed, other/COM4
+}
+
+TEST_F(DeviceSettings, KeysTheConsoleDoesNotReadAreTold)
+{
+    write("com1=/dev/ttyUSB0\n[Ports]\nCOM2=/dev/ttyUSB1\n");
+    const DeviceChoices choices = readDeviceChoices(environment);
+    EXPECT_TRUE(choices.settingsFile.isEmpty());
+    const QString path = settingsFilePath(environment);
+    const QString known = QStringLiteral(" (the console reads COM1, COM2, ... under [ports], e.g. "
+                                         "ports/COM1=/dev/ttyUSB0)");
+    EXPECT_EQ(choices.settingsMistakes, (QStringList{path + ": unknown key \"Ports/COM2\"" + known,
+                                                     path + ": unknown key \"com1\"" + known}));
 }
 
 TEST_F(DeviceSettings, AMissingFileNamesNothing)
@@ -165,14 +178,14 @@ TEST_P(DeviceCheck, NamesWhereAMalformedDeviceIsWritten)
 }
 
 const CheckCase CheckCases[] = {
-    {"AllWellFormed", {{{1, "tcp:a:1"}}, {{2, "rfc2217:b:2"}}, {{1, "bad:"}}, "/c.conf"}, ""},
-    {"CommandLine", {{{2, "tcp:a"}}, {}, {}, {}}, "--com2: tcp:a: expected HOST:PORT"},
-    {"Environment", {{}, {{1, "tcp::5"}}, {}, {}}, "QX200_COM1: tcp::5: no host given"},
+    {"AllWellFormed", {{{1, "tcp:a:1"}}, {{2, "rfc2217:b:2"}}, {{1, "bad:"}}, "/c.conf", {}}, ""},
+    {"CommandLine", {{{2, "tcp:a"}}, {}, {}, {}, {}}, "--com2: tcp:a: expected HOST:PORT"},
+    {"Environment", {{}, {{1, "tcp::5"}}, {}, {}, {}}, "QX200_COM1: tcp::5: no host given"},
     {"SettingsFile",
-     {{}, {}, {{2, "serial:ttyS0"}}, "/c.conf"},
+     {{}, {}, {{2, "serial:ttyS0"}}, "/c.conf", {}},
      "/c.conf, ports/COM2: serial:ttyS0: unknown device kind \"serial\" (use a path, tcp: or "
      "rfc2217:)"},
-    {"OnlyTheAskedPorts", {{}, {{3, "tcp:a"}}, {}, {}}, ""},
+    {"OnlyTheAskedPorts", {{}, {{3, "tcp:a"}}, {}, {}, {}}, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sources, DeviceCheck, ::testing::ValuesIn(CheckCases),
