@@ -1,4 +1,5 @@
-// Renders the console at each of its four window heights into PNG files, offscreen:
+// Renders the console at each of its four window heights into PNG files, offscreen, and the
+// "COM" button's tooltip over the normal panel:
 //   qx200-screenshots OUTPUT_DIR
 // The data view also shows a decoded status reply, as an operator would see it after "STATUS".
 
@@ -8,6 +9,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QTextStream>
 #include <cstdio>
@@ -43,6 +47,57 @@ struct Shot {
     int height;
     std::function<void(qx200::Form1&, DemoPort&)> reach;
 };
+
+// The normal panel with the pointer resting on "COM": its tooltip names each port's device and
+// how it is doing, drawn where it shows over the window.
+bool saveToolTipShot(const QString& outputDir)
+{
+    DemoPort port;
+    qx200::Form1 form(port);
+    form.describePort = [](std::int16_t n) {
+        return n == 1 ? QStringLiteral("COM1 = tcp:10.0.0.7:4001 (from --com1)")
+                      : QStringLiteral("COM2 = /dev/ttyS1 (the default)");
+    };
+    form.Form_Load();
+    form.show();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 300) // the window settles (activation hides tips)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QWidget* com = form.findChild<QPushButton*>(QStringLiteral("Command33"));
+    const QPoint at(com->width() / 2, com->height() / 2);
+    QHelpEvent hover(QEvent::ToolTip, at, com->mapToGlobal(at));
+    QApplication::sendEvent(com, &hover);
+    // The tip may fade in.
+    QWidget* tip = nullptr;
+    waited.restart();
+    while (!tip && waited.elapsed() < 2000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->inherits("QTipLabel") && window->isVisible())
+                tip = window;
+        }
+    }
+    if (!tip) {
+        std::fprintf(stderr, "the \"COM\" button showed no tooltip\n");
+        return false;
+    }
+    // The tip hangs below the window's edge, as on a desktop.
+    const QRect tipArea(form.mapFromGlobal(tip->pos()), tip->size());
+    QPixmap picture(form.rect().united(tipArea).size());
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.drawPixmap(0, 0, form.grab());
+    painter.drawPixmap(tipArea.topLeft(), tip->grab());
+    painter.end();
+    const QString file = outputDir + QStringLiteral("/tooltip-com.png");
+    if (!picture.save(file)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
 
 } // namespace
 
@@ -90,5 +145,5 @@ int main(int argc, char** argv)
         }
         std::printf("%s\n", qPrintable(file));
     }
-    return 0;
+    return saveToolTipShot(outputDir) ? 0 : 1;
 }

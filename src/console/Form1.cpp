@@ -126,7 +126,15 @@ Form1::Form1(SerialPort& comm, QWidget* parent) : QWidget(parent), comm_(comm)
     setAutoFillBackground(true);
     setFont(fontFor(layout::WindowFont));
 
-    messageBox = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    messageBox = [this](const QString& text) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText); // device names and servers' words are not markup
+        box.exec();
+    };
+    describePort = [this](std::int16_t port) {
+        return port == comm_.CommPort() ? QStringLiteral("COM%1 = %2").arg(port).arg(comm_.Device())
+                                        : QStringLiteral("COM%1").arg(port);
+    };
     endProgram = [] { QCoreApplication::exit(0); };
     screenSizeTwips = [] {
         const QScreen* screen = QGuiApplication::primaryScreen();
@@ -265,24 +273,24 @@ void Form1::enableTimer(QTimer* timer, bool enabled)
         timer->start();
 }
 
+// A modal box, never opened under the notice nor with the notice opening under it.
+void Form1::warn(const QString& text)
+{
+    notice_.holdDuring([&] { messageBox(text); });
+}
+
 void Form1::showFaultNotice(const QString& text)
 {
-    if (!faultNotice_) {
-        faultNotice_ =
-            new QMessageBox(QMessageBox::Warning, windowTitle(), {}, QMessageBox::Ok, this);
-        faultNotice_->setObjectName(QStringLiteral("faultNotice"));
-        faultNotice_->setWindowModality(Qt::NonModal);
-        faultNotice_->setAttribute(Qt::WA_ShowWithoutActivating); // the panel keeps the keyboard
-    }
-    faultNotice_->setText(text + QStringLiteral("\n\nThe console reconnects by itself when the "
-                                                "device is back; this notice then closes."));
-    faultNotice_->show();
+    deviceAway_ = true;
+    notice_.tell(ConsoleNotice::Topic::Device,
+                 text + QStringLiteral("\n\nThe console reconnects by itself when the device is "
+                                       "back, and this message then goes away."));
 }
 
 void Form1::closeFaultNotice()
 {
-    if (faultNotice_)
-        faultNotice_->hide();
+    deviceAway_ = false;
+    notice_.clear(ConsoleNotice::Topic::Device);
 }
 
 void Form1::paintEvent(QPaintEvent* event)
@@ -313,6 +321,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
                 return true; // the chord is the window's: the entry box must not edit with it
         }
     }
+    if (event->type() == QEvent::ToolTip)
+        refreshToolTip(watched); // shown with what is true now
     return QWidget::eventFilter(watched, event);
 }
 

@@ -4,6 +4,7 @@
 // the five timers and the serial service, and every event handler, grouped by area. The
 // handlers' bodies live in the folder of their area (port/, traffic/, panel/).
 
+#include "console/ConsoleNotice.h"
 #include "console/ConsoleState.h"
 #include "console/panel/ButtonTables.h"
 #include "serial/Logging.h"
@@ -17,7 +18,6 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QMessageBox;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -40,10 +40,14 @@ public:
     std::function<void()> endProgram;                  // leaves the event loop
     std::function<QSize()> screenSizeTwips;            // the screen the window is centred on
     std::function<void(const QString&)> statusChanged; // told each new text of the status line
+    // What a COM number stands for, as the port tooltips show it ("COM1 = /dev/ttyUSB0 (from
+    // --com1)"); by default the port's own device name.
+    std::function<QString(std::int16_t)> describePort;
 
-    // The notice of a device lost under the open port: shown without blocking the panel, its
-    // text replaced while the fault lasts, closed when the device is back. Null until the first.
-    QMessageBox* faultNotice() const { return faultNotice_; }
+    // What the operator is told without being stopped: settings mistakes, the record's failure,
+    // a device lost under the open port (its text replaced while the fault lasts, taken back
+    // when the device is back).
+    ConsoleNotice& notice() { return notice_; }
 
     ConsoleState& state() { return S; }
     const ConsoleState& state() const { return S; }
@@ -102,8 +106,11 @@ private:
     void selectPort(std::int16_t port, std::int16_t otherPort);
     void selectSpeed(QRadioButton* chosen);
     void setServiceTier(float outerHeight);
+    void warn(const QString& text);
     void showFaultNotice(const QString& text);
     void closeFaultNotice();
+    QString portToolTip(std::int16_t port) const;
+    void refreshToolTip(QObject* control);
 
     static void enableTimer(QTimer* timer, bool enabled);
 
@@ -112,7 +119,8 @@ private:
     float outerHeight_ = 0;
     float left_ = 0;
     float top_ = 0;
-    QMessageBox* faultNotice_ = nullptr;
+    ConsoleNotice notice_{*this};
+    bool deviceAway_ = false; // between a fault of the open device and its return
 
 public:
     // Controls the handlers touch; every other control is reached by its object name.

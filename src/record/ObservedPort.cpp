@@ -1,5 +1,7 @@
 #include "record/ObservedPort.h"
 
+#include <utility>
+
 namespace qx200 {
 namespace {
 
@@ -14,12 +16,17 @@ template <class Observer, class... Args> void tell(const Observer& observer, con
 ObservedPort::ObservedPort(SerialPort& inner) : inner_(inner)
 {
     inner_.OnComm = [this] { tell(OnComm); };
+    // A network device is opened once it is reached; until then its failures are the
+    // opening's.
     inner_.OnFault = [this](const QString& text) {
-        tell(onLost, text);
+        tell(connecting_ ? onOpenFailed : onLost, text);
         tell(OnFault, text);
     };
     inner_.OnRecover = [this] {
-        tell(onBack);
+        if (std::exchange(connecting_, false))
+            tell(onOpened);
+        else
+            tell(onBack);
         tell(OnRecover);
     };
 }
@@ -40,6 +47,7 @@ void ObservedPort::Settings(const QByteArray& settings)
 void ObservedPort::PortOpen(bool open)
 {
     if (!open) {
+        connecting_ = false;
         const bool wasOpen = inner_.PortOpen();
         inner_.PortOpen(false);
         if (wasOpen)
@@ -52,7 +60,9 @@ void ObservedPort::PortOpen(bool open)
         tell(onOpenFailed, failure.text());
         throw;
     }
-    tell(onOpened);
+    connecting_ = !inner_.DeviceReady();
+    if (!connecting_)
+        tell(onOpened);
 }
 
 void ObservedPort::Output(const QByteArray& bytes)

@@ -32,15 +32,18 @@ public:
     std::function<void(const QByteArray&)> onOutput;   // the bytes written
     std::function<void(const QByteArray&)> onInput;    // what Input() handed over, maybe nothing
     std::function<void(const QByteArray&)> onSettings; // the settings now in effect
+    // Opened once the device takes what is written: a network device when it is reached.
     std::function<void()> onOpened;
-    std::function<void(const QString&)> onOpenFailed; // the failure's text; the error goes on
-    std::function<void()> onClosed;                   // an open port was closed
+    // The failure's text: the error goes on, or the network device is tried again.
+    std::function<void(const QString&)> onOpenFailed;
+    std::function<void()> onClosed; // an open port was closed
     // Told before the console's own OnFault and OnRecover.
     std::function<void(const QString&)> onLost;
     std::function<void()> onBack;
 
 private:
     SerialPort& inner_;
+    bool connecting_ = false; // open, and the network device not reached yet
 };
 
 } // namespace qx200

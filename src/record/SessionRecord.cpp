@@ -30,6 +30,26 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// What the operator can do about a record that cannot be written, by the cause.
+QString recordAdvice(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return QStringLiteral("Free some space, or choose another file with --record FILE.");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("Choose a file this account may write with --record FILE.");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("Make the folder, or choose another file with --record FILE.");
+    default:
+        return QStringLiteral("Choose another file with --record FILE.");
+    }
+}
+
 std::string_view view(const QByteArray& bytes)
 {
     return {bytes.constData(), std::size_t(bytes.size())};
@@ -192,13 +212,15 @@ bool SessionRecord::openFile()
     std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
     if (error) {
         fail(QStringLiteral("cannot make the folder %1: %2")
-                 .arg(folder, QString::fromLocal8Bit(error.message().c_str())));
+                 .arg(folder, QString::fromLocal8Bit(error.message().c_str())),
+             error.value());
         return false;
     }
     fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
                  0644);
     if (fd_ < 0) {
-        fail(errnoText(errno));
+        const int failure = errno;
+        fail(errnoText(failure), failure);
         return false;
     }
     struct stat st {};
@@ -263,7 +285,8 @@ bool SessionRecord::flush()
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            fail(errnoText(n < 0 ? errno : ENOSPC));
+            const int error = n < 0 ? errno : ENOSPC;
+            fail(errnoText(error), error);
             return false;
         }
         done += std::size_t(n);
@@ -275,16 +298,15 @@ bool SessionRecord::flush()
     return true;
 }
 
-void SessionRecord::fail(const QString& what)
+void SessionRecord::fail(const QString& what, int error)
 {
     broken_ = true;
     buffer_.clear();
     QString text;
     if (!daily_) {
         text = QStringLiteral("The session record %1 cannot be written: %2. Recording has "
-                              "stopped; the console goes on. Free some space, or choose a "
-                              "writable file with --record FILE.")
-                   .arg(file_, what);
+                              "stopped; the console goes on. %3")
+                   .arg(file_, what, recordAdvice(error));
         std::fprintf(stderr, "qx200-control: %s\n", text.toLocal8Bit().constData());
     } else {
         // What was formatted and not written counts as unrecorded; the file is opened afresh.

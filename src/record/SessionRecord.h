@@ -108,7 +108,7 @@ private:
     void append(const Entry& entry);
     void write(const std::vector<Entry>& entries);
     bool flush();
-    void fail(const QString& what);
+    void fail(const QString& what, int error); // error: the errno value, for the advice
 
     const QString file_;
     const std::optional<Folder> folder_;

@@ -71,7 +71,7 @@ void SerialLine::close()
         link_->close();
     queue_.clear();
     queue_.takeDropped();
-    open_ = up_ = false;
+    open_ = up_ = reached_ = false;
     notice_ = Notice::None;
 }
 
@@ -103,6 +103,9 @@ void SerialLine::arrived()
 // hangs up. A connection that has lasted a while is taken as the device being back.
 void SerialLine::settled()
 {
+    if (notice_ != Notice::Lost && !std::exchange(reached_, true))
+        QMetaObject::invokeMethod(
+            this, [this] { emit connected(); }, Qt::QueuedConnection);
     linkUp();
     if (std::exchange(held_, false))
         arrived();

@@ -74,6 +74,9 @@ signals:
     void dropped(qint64 lines);
     // The device is usable again after lost() or dropped().
     void back();
+    // A network device was reached for the first time since open(), with no loss told before
+    // (after one, back() says it).
+    void connected();
 
 private:
     // What was last told and not yet told to be over.
@@ -98,6 +101,7 @@ private:
     LineSettings settings_;
     bool open_ = false;
     bool up_ = false;
+    bool reached_ = false; // the network device was reached since open()
     Notice notice_ = Notice::None;
     bool droppedToTell_ = false;
     bool held_ = false; // bytes arrived while a connection was on trial

@@ -52,7 +52,8 @@ public:
     // taken over); the text says what happened. The service then recovers on its own. Raised
     // again while the fault lasts when there is more to say (the text replaces the last one).
     std::function<void(const QString&)> OnFault;
-    // Raised on the window's thread when the device is usable again after OnFault.
+    // Raised on the window's thread when the device is usable again after OnFault, and when a
+    // network device that was still connecting is first reached.
     std::function<void()> OnRecover;
 };
 

@@ -115,6 +115,24 @@ TEST(ConsoleStart, ASignalDuringTheStartUpMessageEndsIt)
     EXPECT_EQ(console.exitCode(), 0);
 }
 
+// Launched from a desktop menu nobody reads stderr: a malformed device is also shown in a box,
+// and the console ends with 1 once it is closed (here by a stop signal).
+TEST(ConsoleStart, AMalformedDeviceIsShownInABoxBeforeEndingWithOne)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QX200_COM1"), QStringLiteral("tcp:serial-server"));
+    QProcess console;
+    ASSERT_TRUE(startConsole(console, environment));
+    EXPECT_FALSE(console.waitForFinished(1000)) << "ended without showing the reason";
+    EXPECT_TRUE(console.readAllStandardError().contains("tcp:serial-server"));
+
+    ::kill(pid_t(console.processId()), SIGTERM);
+    ASSERT_TRUE(console.waitForFinished(10000)) << "the box did not close";
+    EXPECT_EQ(console.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(console.exitCode(), 1);
+}
+
 TEST(ConsoleStart, WithoutADisplaySaysSoInOneLineAndEndsWithOne)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -35,9 +35,9 @@ TEST(FaultUnplug, EveryReplugIsFoundAgainAndNothingIsLeftBehind)
     ASSERT_TRUE(console->port.PortOpen()) << console->messages.join('\n').toStdString();
     const QString disconnected = QStringLiteral("COM1 (%1): device disconnected").arg(link);
     auto noticeShown = [&] {
-        return console->form->faultNotice() && console->form->faultNotice()->isVisible();
+        return console->form->notice().box() && console->form->notice().box()->isVisible();
     };
-    auto noticeText = [&] { return console->form->faultNotice()->text(); };
+    auto noticeText = [&] { return console->form->notice().box()->text(); };
     int told = 0;
 
     // The status line as each arrival leaves it: the trace clearing may empty it again soon.

@@ -164,9 +164,15 @@ TEST(SessionRecord, LinesReachTheFileWithinOneSecond)
     EXPECT_LT(clock.elapsed(), 1000);
 }
 
+// Each told with what the operator can do about its cause.
 TEST(SessionRecord, AFileThatCannotBeWrittenIsReportedOnceAndTheRecordStops)
 {
-    for (const char* path : {"/dev/full", "/proc/no-such-folder/session.tsv"}) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/dev/full", "Free some space"},
+        {"/proc/no-such-folder/session.tsv", "Make the folder"},
+        {"/sys/kernel/notes", "Choose a file this account may write"}, // refused even to root
+    };
+    for (const auto& [path, advice] : cases) {
         SessionRecord record(QString::fromLatin1(path));
         QStringList reports;
         record.failed = [&](const QString& text) { reports << text; };
@@ -176,6 +182,7 @@ TEST(SessionRecord, AFileThatCannotBeWrittenIsReportedOnceAndTheRecordStops)
         }
         ASSERT_EQ(reports.size(), 1) << path;
         EXPECT_TRUE(reports[0].contains(QString::fromLatin1(path)));
+        EXPECT_TRUE(reports[0].contains(QString::fromLatin1(advice))) << reports[0].toStdString();
         EXPECT_TRUE(reports[0].contains("--record FILE"));
     }
 }

@@ -65,6 +65,24 @@ TEST(QtSerialPortNetwork, TellsARefusedConnectionOnceAndKeepsTrying)
     port.PortOpen(false);
 }
 
+// A server reached at the first try: the connecting port becomes usable, which the session record
+// waits for before it writes "opened".
+TEST(QtSerialPortNetwork, TellsTheFirstConnectionAsTheDeviceReached)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QtSerialPort port(
+        [&](std::int16_t) { return QStringLiteral("tcp:127.0.0.1:%1").arg(server.serverPort()); });
+    int recoveries = 0;
+    port.OnRecover = [&] { recoveries += port.DeviceReady() ? 1 : 100; };
+    port.PortOpen(true);
+    EXPECT_FALSE(port.DeviceReady());
+
+    runFor(SerialLine::SettleMs + 1000);
+    EXPECT_EQ(recoveries, 1);
+    port.PortOpen(false);
+}
+
 // A server that accepts, says it cannot open its device and hangs up, at every attempt: one
 // failure, told with what the server said, and none of its words taken for the device's.
 TEST(QtSerialPortNetwork, TellsOnceWhatAServerThatHangsUpSaid)

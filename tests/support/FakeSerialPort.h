@@ -53,6 +53,7 @@ public:
     QByteArray Input() override { return std::exchange(pending, {}); }
     std::int16_t CommEvent() const override { return event; }
     QString Device() const override { return QStringLiteral("fake%1").arg(commPort); }
+    bool DeviceReady() const override { return open && reachable; }
 
     // Bytes arrive from the line: queued and announced like the real service does.
     void receive(const QByteArray& bytes)
@@ -73,6 +74,7 @@ public:
     std::vector<std::int16_t> portsSet; // every port number set, in order
     QByteArray settings;
     bool open = false;
+    bool reachable = true; // false: an open network device still connecting, or away
     int openings = 0;
     int closings = 0;
     struct Opening {

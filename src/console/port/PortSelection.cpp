@@ -64,7 +64,7 @@ void Form1::selectPort(std::int16_t port, std::int16_t otherPort)
         attempt([&] { comm_.PortOpen(true); });
 
     if (failure) {
-        messageBox(*failure);
+        warn(*failure);
         comm_.CommPort(otherPort);
     } else {
         Frame8->hide();
@@ -80,7 +80,7 @@ void Form1::selectSpeed(QRadioButton* chosen)
     try {
         comm_.Settings(settings);
     } catch (const PortError& failure) {
-        messageBox(failure.text());
+        warn(failure.text());
         for (const auto& [option, inForce] : speeds) {
             if (S.CommSettings == inForce) {
                 const QSignalBlocker quiet(option); // showing, not choosing

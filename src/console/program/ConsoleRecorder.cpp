@@ -2,7 +2,6 @@
 
 #include "console/Form1.h"
 
-#include <QMessageBox>
 #include <QPointer>
 
 namespace qx200 {
@@ -13,9 +12,9 @@ ConsoleRecorder::ConsoleRecorder(record::SessionRecord& record, ObservedPort& po
     : record_(record), port_(port)
 {
     resolveDevice();
-    // While the device is away the service drops what the console writes.
+    // While the device is away or not reached yet the service drops what the console writes.
     port_.onOutput = [this](const QByteArray& bytes) {
-        add(deviceAway_ ? Event::Unsent : Event::Sent, bytes);
+        add(deviceAway_ || !port_.DeviceReady() ? Event::Unsent : Event::Sent, bytes);
     };
     port_.onInput = [this](const QByteArray& bytes) {
         if (!bytes.isEmpty())
@@ -69,9 +68,9 @@ ConsoleRecorder::~ConsoleRecorder()
 void ConsoleRecorder::watch(Form1& window)
 {
     window.statusChanged = [this](const QString& status) { add(Event::Status, status.toLatin1()); };
-    record_.failed = [notified = QPointer<QWidget>(&window)](const QString& text) {
+    record_.failed = [notified = QPointer<Form1>(&window)](const QString& text) {
         if (notified)
-            showRecordNotice(*notified, text);
+            notified->notice().tell(ConsoleNotice::Topic::Record, text);
     };
 }
 
@@ -86,15 +85,6 @@ void ConsoleRecorder::resolveDevice()
 {
     portNumber_ = port_.CommPort();
     device_ = port_.Device();
-}
-
-void showRecordNotice(QWidget& window, const QString& text)
-{
-    auto* notice =
-        new QMessageBox(QMessageBox::Warning, window.windowTitle(), text, QMessageBox::Ok, &window);
-    notice->setWindowModality(Qt::NonModal);
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    notice->show();
 }
 
 } // namespace qx200

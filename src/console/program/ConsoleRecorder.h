@@ -9,8 +9,6 @@
 #include <QByteArray>
 #include <QString>
 
-class QWidget;
-
 namespace qx200 {
 
 class Form1;
@@ -39,9 +37,5 @@ private:
     QByteArray settings_;
     bool deviceAway_ = false; // between a device's loss and its return
 };
-
-// Tells the operator that the record cannot be written, in a notice that leaves the window
-// usable (a modal box would swallow the release of a held button).
-void showRecordNotice(QWidget& window, const QString& text);
 
 } // namespace qx200

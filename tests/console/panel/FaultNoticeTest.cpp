@@ -12,7 +12,7 @@ namespace {
 class FaultNotice : public FormFixture {
 protected:
     void fault(const QString& text) { port.OnFault(text); }
-    QMessageBox* notice() const { return form->faultNotice(); }
+    QMessageBox* notice() const { return form->notice().box(); }
 };
 
 TEST_F(FaultNotice, TellsWithoutBlockingThePanel)
@@ -62,6 +62,36 @@ TEST_F(FaultNotice, ClosesWhenTheOperatorLeavesThePort)
 
     EXPECT_FALSE(notice()->isVisible());
     EXPECT_EQ(port.commPort, 2);
+}
+
+// The record's failure, told while the port's modal box is open, waits for that box and then
+// shares the one notice with the settings mistakes and the device's fault, in that order.
+TEST_F(FaultNotice, WaitsForTheModalBoxAndKeepsEachTopicInItsPlace)
+{
+    using Topic = ConsoleNotice::Topic;
+    port.missingPorts[2] = QStringLiteral("COM2 (fake2): no such device");
+    bool shownUnderTheBox = false;
+    form->messageBox = [&](const QString& text) {
+        messages << text;
+        form->notice().tell(Topic::Record, QStringLiteral("record: disk full"));
+        shownUnderTheBox = notice() && notice()->isVisible();
+    };
+    form->Option2->setChecked(true);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_FALSE(shownUnderTheBox);
+    ASSERT_NE(notice(), nullptr);
+    EXPECT_TRUE(notice()->isVisible());
+
+    form->notice().tell(Topic::Settings, QStringLiteral("settings: unknown key \"<b>com1</b>\""));
+    fault(QStringLiteral("COM1 (fake1): device disconnected"));
+    EXPECT_TRUE(notice()->text().startsWith(QStringLiteral(
+        "settings: unknown key \"<b>com1</b>\"\n\nrecord: disk full\n\nCOM1 (fake1): device")));
+    EXPECT_EQ(notice()->textFormat(), Qt::PlainText);
+
+    port.OnRecover();
+    EXPECT_EQ(notice()->text(), QStringLiteral("settings: unknown key \"<b>com1</b>\"\n\n"
+                                               "record: disk full"));
+    EXPECT_TRUE(notice()->isVisible());
 }
 
 TEST_F(FaultNotice, ARecoveryWithoutAFaultShowsNothing)

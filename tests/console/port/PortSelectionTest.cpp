@@ -1,7 +1,10 @@
 #include "support/FormFixture.h"
 
+#include <QApplication>
 #include <QFrame>
+#include <QHelpEvent>
 #include <QRadioButton>
+#include <QTextDocumentFragment>
 #include <functional>
 #include <ostream>
 
@@ -23,6 +26,31 @@ protected:
         ASSERT_TRUE(option->isChecked()) << qPrintable(option->objectName());
     }
 };
+
+// The "COM" button and the port options say what each COM is and how it is doing, as plain text.
+TEST_F(PortSelection, ToolTipsNameEachDeviceAndItsState)
+{
+    form->describePort = [](std::int16_t n) {
+        return QStringLiteral("COM%1 = <i>dev%1</i>").arg(n);
+    };
+    const auto tip = [](QWidget* control) {
+        QHelpEvent event(QEvent::ToolTip, {1, 1}, control->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(control, &event);
+        return QTextDocumentFragment::fromHtml(control->toolTip()).toPlainText();
+    };
+    QWidget* com = button("Command33");
+    EXPECT_EQ(tip(form->Option1), "COM1 = <i>dev1</i>: open");
+    EXPECT_EQ(tip(form->Option2), "COM2 = <i>dev2</i>: not open");
+
+    port.reachable = false;
+    EXPECT_EQ(tip(form->Option1), "COM1 = <i>dev1</i>: connecting");
+    port.OnFault(QStringLiteral("COM1 (fake1): connection reset"));
+    EXPECT_EQ(tip(com), "COM1 = <i>dev1</i>: away; the console reconnects when it is back\n"
+                        "COM2 = <i>dev2</i>: not open");
+    port.reachable = true;
+    port.OnRecover();
+    EXPECT_EQ(tip(form->Option1), "COM1 = <i>dev1</i>: open");
+}
 
 TEST_F(PortSelection, SpeedChangesTheOpenPortAndTheNextOpeningUsesIt)
 {
