@@ -43,7 +43,9 @@ constexpr Mark Marks[] = {
     {"flood_rss_growth_mb", "MiB", -None, 5},
     {"flood_click_to_wire_p99_ms", "ms", -None, 20},
     {"startup_ms", "ms", -None, 100},
+    {"startup_ratio", "", -None, 1.15},
     {"rss_mb", "MiB", -None, 40},
+    {"rss_ratio", "", -None, 1.2},
 };
 
 // What the machine alone reached in a run in the same moments as a figure, in the figure's
@@ -66,6 +68,21 @@ QStringList missedByMachineAlone(const QJsonObject& run)
                                QString::fromLatin1(mark.unit));
     }
     return missed;
+}
+
+// Each start-up phase's median over the runs, in the phases' order.
+QJsonArray medianPhases(const QJsonArray& runs)
+{
+    QJsonArray medians;
+    const QJsonArray first = runs[0].toObject()["startup_phases"].toArray();
+    for (qsizetype i = 0; i < first.size(); ++i) {
+        std::vector<double> each;
+        for (const QJsonValue& run : runs)
+            each.push_back(
+                run.toObject()["startup_phases"].toArray()[i].toObject()["ms"].toDouble());
+        medians.append(QJsonObject{{"phase", first[i].toObject()["phase"]}, {"ms", median(each)}});
+    }
+    return medians;
 }
 
 int child(int argc, char** argv)
@@ -158,6 +175,11 @@ int parent(int argc, char** argv)
         std::printf("%-28s %12s %12s   %-24s\n", mark.key, "", "",
                     qPrintable(each.join(QStringLiteral(" / "))));
     }
+    result["startup_phases"] = medianPhases(runs);
+    std::printf("\nthe console's start-up, ms per phase (median of the runs):\n");
+    for (const QJsonValue& phase : result["startup_phases"].toArray())
+        std::printf("  %-16s %8.1f\n", qPrintable(phase["phase"].toString()),
+                    phase["ms"].toDouble());
     result["machine"] = host;
     result["runs"] = runs;
     result["runs_set_aside"] = setAside;
