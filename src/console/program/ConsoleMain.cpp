@@ -94,6 +94,7 @@ int consoleMain(int argc, char** argv, const StartWatch& reached)
         recorder.emplace(*record, port);
     phase("record");
     Form1 window(port);
+    window.describePort = [&devices](std::int16_t number) { return deviceLine(number, devices); };
     if (recorder)
         recorder->watch(window);
     phase("window");
