@@ -75,8 +75,8 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
                                 name == "--flood" || name == "--baud" || name == "--seed" ||
                                 name == "--warmup-ms" || name == "--cooldown-ms" ||
                                 name == "--replay" || name == "--replay-speed";
-        const bool isSwitch =
-            name == "--silent" || name == "--garbage" || name == "--help" || name == "-h";
+        const bool isSwitch = name == "--silent" || name == "--garbage" || name == "--help" ||
+                              name == "-h" || name == "--version";
         if (!takesValue && !isSwitch)
             return fail("unknown option '" + std::string(args[i]) + "'");
         if (isSwitch) {
@@ -86,6 +86,8 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
                 options.silent = true;
             else if (name == "--garbage")
                 options.garbage = true;
+            else if (name == "--version")
+                options.version = true;
             else
                 options.help = true;
             continue;
@@ -184,6 +186,7 @@ Options:
                        the record never sent gets the normal answer
   --replay-speed N     replay N times as fast (0.5: half as fast; default 1)
   --help               show this text
+  --version            show the version
 )";
 }
 

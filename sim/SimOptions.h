@@ -32,6 +32,7 @@ struct SimOptions {
     std::string replay;       // a session record to answer from; empty: none
     double replaySpeed = 1.0; // the record's delays are divided by this
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions {

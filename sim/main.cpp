@@ -27,6 +27,10 @@ int main(int argc, char** argv)
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (parsed.options->version) {
+        std::puts("qx200-sim " QX200_VERSION);
+        return 0;
+    }
 
     // Termination signals are taken from a signalfd, blocked from the start so that one that
     // arrives during set-up still ends the run through the same clean path.

@@ -190,6 +190,19 @@ ConfigResult loadFleetConfig(const QString& path)
     return result;
 }
 
+bool namesProjector(std::string_view yaml)
+{
+    try {
+        const YAML::Node root = YAML::Load(std::string(yaml));
+        if (!root.IsMap())
+            return !root.IsNull();
+        const YAML::Node list = root["projectors"];
+        return list && !list.IsNull() && !(list.IsSequence() && list.size() == 0);
+    } catch (const YAML::Exception&) {
+        return true;
+    }
+}
+
 std::optional<milliseconds> parseDuration(std::string_view text)
 {
     std::int64_t total = 0;

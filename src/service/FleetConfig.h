@@ -58,6 +58,11 @@ ConfigResult parseFleetConfig(std::string_view yaml);
 // Reads the configuration file; errors name the file: "fleet.yml: line 4: ...".
 ConfigResult loadFleetConfig(const QString& path);
 
+// Whether the configuration text names a projector at all. The file as installed names none
+// (every entry commented out). Text that is no YAML counts as naming one: reading it fully
+// then says what is wrong, where waiting for a projector would hide the mistake.
+bool namesProjector(std::string_view yaml);
+
 // A duration as Prometheus writes them: numbers with units from y, w, d, h, m, s, ms, largest
 // first, each once ("500ms", "10s", "1h30m"). Nothing for anything else, and for zero.
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);

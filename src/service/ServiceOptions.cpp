@@ -47,6 +47,7 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
     const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
     const QCommandLineOption listen(QStringLiteral("listen"), {}, QStringLiteral("ADDR:PORT"));
     const QCommandLineOption check(QStringLiteral("check-config"));
+    const QCommandLineOption namesProjector(QStringLiteral("names-projector"));
     const QCommandLineOption probe(QStringLiteral("probe"), {}, QStringLiteral("DEVICE"));
     const QCommandLineOption speed(QStringLiteral("speed"), {}, QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"));
@@ -56,8 +57,8 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
     const QCommandLineOption help(QStringLiteral("help"));
     const QCommandLineOption version(QStringLiteral("version"));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(
-        {config, listen, check, probe, speed, json, help, version, controlSocket, noRecord});
+    parser.addOptions({config, listen, check, namesProjector, probe, speed, json, help, version,
+                       controlSocket, noRecord});
     if (!parser.parse(QStringList{QStringLiteral("qx200d")} + args))
         return refuse(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -84,9 +85,10 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
     options.listen = *address;
 
     if (parser.isSet(probe)) {
-        if (parser.isSet(config) || parser.isSet(listen) || parser.isSet(check))
-            return refuse(QStringLiteral("--probe polls one device: leave out --config, --listen "
-                                         "and --check-config"));
+        if (parser.isSet(config) || parser.isSet(listen) || parser.isSet(check) ||
+            parser.isSet(namesProjector))
+            return refuse(QStringLiteral("--probe polls one device: leave out --config, --listen, "
+                                         "--check-config and --names-projector"));
         options.mode = ServiceOptions::Mode::Probe;
         options.probeDevice = parser.value(probe);
         if (!parseDeviceAddress(options.probeDevice, &error))
@@ -104,8 +106,11 @@ ParsedServiceOptions parseServiceOptions(const QStringList& args)
         return refuse(QStringLiteral("--speed and --json go with --probe"));
     if (!parser.isSet(config))
         return refuse(QStringLiteral("--config FILE is needed (or --probe DEVICE)"));
-    options.mode =
-        parser.isSet(check) ? ServiceOptions::Mode::CheckConfig : ServiceOptions::Mode::Serve;
+    if (parser.isSet(check) && parser.isSet(namesProjector))
+        return refuse(QStringLiteral("--check-config and --names-projector exclude each other"));
+    options.mode = parser.isSet(check)            ? ServiceOptions::Mode::CheckConfig
+                   : parser.isSet(namesProjector) ? ServiceOptions::Mode::NamesProjector
+                                                  : ServiceOptions::Mode::Serve;
     return {options, {}};
 }
 
@@ -114,7 +119,7 @@ QString serviceUsage()
     return QStringLiteral(
         "Usage: qx200d --config FILE [--listen ADDR:PORT] [--control-socket PATH]\n"
         "              [--no-record]\n"
-        "       qx200d --config FILE --check-config\n"
+        "       qx200d --config FILE --check-config | --names-projector\n"
         "       qx200d --probe DEVICE [--speed 19200|9600] [--json]\n"
         "\n"
         "Polls the projectors listed in FILE over their serial lines and serves their state\n"
@@ -129,6 +134,8 @@ QString serviceUsage()
         "                      traffic goes to records/NAME/DAY.tsv in $STATE_DIRECTORY\n"
         "                      or $XDG_STATE_HOME/qx200d)\n"
         "  --check-config      check FILE and exit: 0 when it is good, 1 when not\n"
+        "  --names-projector   exit 0 when FILE names a projector, 1 when it names none\n"
+        "                      or is missing (the service's start condition)\n"
         "  --probe DEVICE      poll one projector once and print its readings;\n"
         "                      exit 0 when it answered, 1 when not\n"
         "  --speed N           the probed line's speed (default 19200)\n"

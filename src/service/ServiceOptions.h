@@ -22,7 +22,7 @@ inline constexpr const char* DefaultListen = "127.0.0.1:9733";
 std::optional<ListenAddress> parseListenAddress(const QString& text, QString* error);
 
 struct ServiceOptions {
-    enum class Mode { Serve, CheckConfig, Probe, Help, Version };
+    enum class Mode { Serve, CheckConfig, NamesProjector, Probe, Help, Version };
     Mode mode = Mode::Serve;
     QString config;
     ListenAddress listen;

@@ -12,6 +12,7 @@
 #include "service/ServiceOptions.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
@@ -81,6 +82,19 @@ int probe(const ServiceOptions& options)
     return poller.up() ? 0 : 1;
 }
 
+// The service's start condition: a missing file, or one whose projectors are all commented out,
+// means "not configured yet" (1); anything else goes on to the full check.
+int namesProjector(const QString& path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && qx200::namesProjector(file.readAll().toStdString()))
+        return 0;
+    print(stderr, QStringLiteral("qx200d: %1 names no projector yet: the service starts once "
+                                 "one is named\n")
+                      .arg(path));
+    return 1;
+}
+
 int serve(const ServiceOptions& options, const FleetConfig& config)
 {
     Fleet fleet(config);
@@ -142,6 +156,8 @@ int main(int argc, char** argv)
         return 0;
     case ServiceOptions::Mode::Probe:
         return probe(options);
+    case ServiceOptions::Mode::NamesProjector:
+        return namesProjector(options.config);
     case ServiceOptions::Mode::CheckConfig:
     case ServiceOptions::Mode::Serve:
         break;

@@ -146,5 +146,24 @@ TEST(FleetConfig, FileErrorsNameTheFile)
               path + ": line 4: speed must be 19200 or 9600, not \"1\"");
 }
 
+// The service's start condition: waits on a file that names no projector, never on a mistake.
+TEST(FleetConfig, NamesAProjectorUnlessNoneIsWritten)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"", false},
+        {"# every line a comment\n", false},
+        {"projectors:\n#  - name: a\n#    device: /dev/x\n", false},
+        {"projectors: []\n", false},
+        {"operator_quiet: 2s\n", false},
+        {"projectors:\n  - name: a\n    device: /dev/x\n", true},
+        {"projectors: [{name: a, device: /dev/x}]\n", true},
+        {"projectors:\n  - name: a\n   device: [\n", true}, // no YAML: the full check tells
+        {"projectors: 3\n", true},
+        {"- a\n", true},
+    };
+    for (const auto& [text, names] : cases)
+        EXPECT_EQ(namesProjector(text), names) << text;
+}
+
 } // namespace
 } // namespace qx200
