@@ -64,18 +64,36 @@ manpages)
 completion)
     # In a bash that read nothing else, each program's completion loads and offers every
     # option of its --help.
-    for program in qx200-control qx200-sim qx200d qx200ctl; do
-        offered=$(env -i PATH=/usr/bin:/bin bash --norc --noprofile -c '
+    complete_words() { # PROGRAM WORD...: what completing the last word offers
+        env -i PATH=/usr/bin:/bin bash --norc --noprofile -c '
             source /usr/share/bash-completion/bash_completion
             source "$1/usr/share/bash-completion/completions/$2"
-            complete -p "$2" >&2
-            COMP_WORDS=("$2" --); COMP_CWORD=1; COMP_LINE="$2 --"; COMP_POINT=${#COMP_LINE}
-            $(complete -p "$2" | sed -E "s/.*-F ([^ ]+) .*/\\1/") "$2" -- "$2"
-            printf "%s\n" "${COMPREPLY[@]}"' bash "$extracted" "$program")
+            complete -p "$2" >/dev/null || exit 1
+            function=$(complete -p "$2" | sed -E "s/.*-F ([^ ]+) .*/\1/")
+            shift 2
+            COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+            COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+            "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+            printf "%s\n" "${COMPREPLY[@]}"' bash "$extracted" "$(basename "$1")" "$@"
+    }
+    for program in qx200-control qx200-sim qx200d qx200ctl; do
+        offered=$(complete_words "$program" --)
         for option in $(options_of "$program"); do
             grep -qxF -- "$option" <<<"$offered" || { echo "$program: $option not completed"; exit 1; }
         done
     done
+    [ "$(complete_words qx200d --speed '')" = "$(printf '19200\n9600')" ]
+
+    # qx200ctl completes the names of the projectors that the running service has.
+    run=$(mktemp -d)
+    printf 'projectors:\n  - {name: hall-a, device: "tcp:127.0.0.1:1"}\n  - {name: foyer, device: "tcp:127.0.0.1:2"}\n' >"$run/qx200d.yml"
+    RUNTIME_DIRECTORY=$run "$extracted/usr/bin/qx200d" --config "$run/qx200d.yml" \
+        --listen 127.0.0.1:0 --control-socket "$run/qx200d.sock" --no-record 2>"$run/log" &
+    trap 'kill $!; rm -rf "$run"' EXIT
+    for _ in $(seq 100); do [ -S "$run/qx200d.sock" ] && break; sleep 0.1; done
+    offered=$(complete_words "$extracted/usr/bin/qx200ctl" --socket "$run/qx200d.sock" power on '')
+    [ "$(sort <<<"$offered")" = "$(printf 'foyer\nhall-a')" ] ||
+        { echo "qx200ctl completed \"$offered\""; cat "$run/log"; exit 1; }
     ;;
 
 programs)

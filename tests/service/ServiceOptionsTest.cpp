@@ -92,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "--listen example.org:1: \"example.org\" is no IP address"},
         Refused{"ProbeWithConfig",
                 {"--probe", "/dev/x", "--config", "f"},
-                "--probe polls one device: leave out --config, --listen and --check-config"},
+                "--probe polls one device: leave out --config, --listen, --check-config and "
+                "--names-projector"},
         Refused{"ProbeBadDevice", {"--probe", "tcp:host"}, "--probe tcp:host: expected HOST:PORT"},
         Refused{"ProbeBadSpeed",
                 {"--probe", "/dev/x", "--speed", "4800"},
