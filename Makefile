@@ -5,8 +5,9 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The compiler cache shares objects between checkouts of the tree.
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= 1
+comma := ,
 
-.PHONY: build test run run-tcp screenshots bench bench-fleet install format clean
+.PHONY: build test run run-tcp screenshots bench bench-fleet install package format clean
 .PHONY: test-sanitize fuzz soak unplug build-clang
 
 build:
@@ -34,8 +35,15 @@ BENCH_FLEET_SECONDS ?= 60
 bench-fleet: build
 	QX200_BENCH_FLEET_SECONDS=$(BENCH_FLEET_SECONDS) $(BUILD)/qx200-bench-fleet $(BUILD)/bench-fleet.json
 
-install: build
-	cmake --install $(BUILD)
+# Builds as the user who ran it, also under sudo (the build tree stays theirs), then installs the
+# stripped programs.
+install:
+	$(if $(SUDO_USER),sudo -u $(SUDO_USER) --preserve-env=PATH$(comma)MAKEFLAGS,) $(MAKE) build
+	cmake --install $(BUILD) --strip
+
+# The two Debian packages, build/qx200-control_VERSION_ARCH.deb and build/qx200d_VERSION_ARCH.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

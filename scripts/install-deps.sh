@@ -13,6 +13,7 @@ packages=(
   ccache desktop-file-utils
   libyaml-cpp-dev prometheus-cpp-dev
   ser2net prometheus
+  dpkg-dev scdoc man-db lintian bash-completion
 )
 
 missing=()
