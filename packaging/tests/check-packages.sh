@@ -52,6 +52,20 @@ manpages)
         warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
         [ -z "$warnings" ] || { echo "$page: $warnings"; exit 1; }
     done
+    # The configuration's page names every key qx200d knows, as its refusals list them.
+    page=$(echo "$pages" | grep '/qx200d\.yml\.5\.gz$')
+    text=$(zcat "$page")
+    conf=$(mktemp)
+    for yaml in '{projectors: [], unknown_key: 1}' 'projectors: [{name: a, device: /dev/x, unknown_key: 1}]'; do
+        echo "$yaml" >"$conf"
+        keys=$({ "$extracted/usr/bin/qx200d" --config "$conf" --check-config 2>&1 || true; } |
+            sed -nE 's/.*\(known: ([^)]*)\).*/\1/p' | tr -d ,)
+        [ -n "$keys" ] || { echo "qx200d lists no known keys for: $yaml"; exit 1; }
+        for key in $keys; do
+            grep -qF "\\fB$key\\fR" <<<"$text" || { echo "$page does not name $key"; exit 1; }
+        done
+    done
+    rm -f "$conf"
     for program in qx200-control qx200-sim qx200d qx200ctl; do
         page=$(echo "$pages" | grep "/$program\.[18]\.gz$")
         text=$(zcat "$page" | sed 's/\\-/-/g')
@@ -83,6 +97,8 @@ completion)
         done
     done
     [ "$(complete_words qx200d --speed '')" = "$(printf '19200\n9600')" ]
+    [ "$(complete_words qx200-control --com1 rf)" = rfc2217: ]
+    [ "$(complete_words qx200ctl mute video '')" = "$(printf 'on\noff')" ]
 
     # qx200ctl completes the names of the projectors that the running service has.
     run=$(mktemp -d)
