@@ -8,7 +8,7 @@ export CCACHE_NOHASHDIR ?= 1
 comma := ,
 
 .PHONY: build test run run-tcp screenshots bench bench-fleet install package format clean
-.PHONY: test-sanitize fuzz soak unplug build-clang
+.PHONY: test-sanitize fuzz soak flood unplug build-clang
 
 build:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -83,6 +83,12 @@ fuzz:
 SOAK_SECONDS ?= 600
 soak: build
 	SOAK_SECONDS=$(SOAK_SECONDS) QT_QPA_PLATFORM=offscreen $(BUILD)/qx200-soak
+
+# A serial server that asks for a Telnet option as fast as it can and reads nothing: the
+# console's memory and processor time stay bounded.
+FLOOD_SECONDS ?= 30
+flood: build
+	FLOOD_SECONDS=$(FLOOD_SECONDS) QT_QPA_PLATFORM=offscreen $(BUILD)/qx200-flood
 
 # The unplug test with more cycles than the suite runs.
 UNPLUG_CYCLES ?= 500

@@ -17,7 +17,9 @@ namespace qx200 {
 class ConsoleNotice {
 public:
     // In the order the notice shows them.
-    enum class Topic { Settings, Record, Device };
+    // Line: what a device that stays usable is like (a serial server that does not set the
+    // speed); until the operator closes the notice.
+    enum class Topic { Settings, Record, Device, Line };
 
     explicit ConsoleNotice(QWidget& window) : window_(window) {}
 

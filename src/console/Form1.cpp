@@ -154,6 +154,7 @@ Form1::~Form1()
     comm_.OnComm = nullptr;
     comm_.OnFault = nullptr;
     comm_.OnRecover = nullptr;
+    comm_.OnNote = nullptr;
 }
 
 void Form1::buildPanel()
@@ -257,6 +258,7 @@ void Form1::connectHandlers()
     comm_.OnComm = [this] { dispatch([this] { MSComm1_OnComm(); }); };
     comm_.OnFault = [this](const QString& text) { showFaultNotice(text); };
     comm_.OnRecover = [this] { closeFaultNotice(); };
+    comm_.OnNote = [this](const QString& text) { notice_.tell(ConsoleNotice::Topic::Line, text); };
 }
 
 void Form1::setOuterHeight(float twips)

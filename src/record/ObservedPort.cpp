@@ -29,6 +29,7 @@ ObservedPort::ObservedPort(SerialPort& inner) : inner_(inner)
             tell(onBack);
         tell(OnRecover);
     };
+    inner_.OnNote = [this](const QString& text) { tell(OnNote, text); };
 }
 
 ObservedPort::~ObservedPort()
@@ -36,6 +37,7 @@ ObservedPort::~ObservedPort()
     inner_.OnComm = nullptr;
     inner_.OnFault = nullptr;
     inner_.OnRecover = nullptr;
+    inner_.OnNote = nullptr;
 }
 
 void ObservedPort::Settings(const QByteArray& settings)

@@ -37,6 +37,8 @@ signals:
     void readyRead();
     void writable();
     void failed(const QString& reason);
+    // Something the operator should know that is no failure: the device stays usable.
+    void told(const QString& text);
 };
 
 // The link for a device address: a local tty, raw TCP or Telnet with the COM-PORT option.

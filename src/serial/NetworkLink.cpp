@@ -59,6 +59,7 @@ void NetworkLink::open(const LineSettings& settings)
     close();
     settings_ = settings;
     inbox_.clear();
+    stalled_ = false;
     socket_.connectToHost(host_, port_);
     connectTimeout_.start();
 }
@@ -99,38 +100,62 @@ void NetworkLink::sendSettingsOnceAgreed()
     send(TelnetCodec::comPortSettings(settings_));
 }
 
-void NetworkLink::send(const QByteArray& bytes)
+// False, with the link failed and closed, when the server has left too much unread.
+bool NetworkLink::send(const QByteArray& bytes)
 {
+    if (stalled_)
+        return false;
+    if (socket_.bytesToWrite() + bytes.size() > MaxUnread) {
+        stalled_ = true;
+        close();
+        emit failed(QStringLiteral("the serial server does not read what is sent"));
+        return false;
+    }
     socket_.write(bytes);
     socket_.flush();
+    return true;
 }
 
 // The socket keeps what it could not hand to the kernel; while it keeps anything, the server is
 // not reading and the link takes nothing more, so that the console's queue decides what waits.
 qint64 NetworkLink::write(QByteArrayView bytes)
 {
+    if (stalled_)
+        return -1;
     if (socket_.state() != QAbstractSocket::ConnectedState || socket_.bytesToWrite() > 0) {
         refused_ = true;
         return 0;
     }
-    send(telnet_ ? TelnetCodec::escape(bytes) : bytes.toByteArray());
-    return bytes.size();
+    return send(telnet_ ? TelnetCodec::escape(bytes) : bytes.toByteArray()) ? bytes.size() : -1;
 }
 
 void NetworkLink::arrived()
 {
+    if (stalled_)
+        return;
     QByteArray bytes = socket_.readAll();
     if (telnet_) {
         TelnetCodec::Received received = telnet_->receive(bytes);
-        if (!received.replies.isEmpty())
-            send(received.replies);
+        if (!received.replies.isEmpty() && !send(received.replies))
+            return;
         sendSettingsOnceAgreed();
+        tellSpeedRefused();
         bytes = std::move(received.data);
     }
-    if (bytes.isEmpty())
+    if (bytes.isEmpty() || stalled_)
         return;
     inbox_ += bytes;
     emit readyRead();
+}
+
+// Told once for the link's life: every reconnection meets the same server.
+void NetworkLink::tellSpeedRefused()
+{
+    if (speedRefusalTold_ || !telnet_->comPortRefused())
+        return;
+    speedRefusalTold_ = true;
+    emit told(QStringLiteral(
+        "the serial server does not set the speed: the line runs at the server's own"));
 }
 
 QByteArray NetworkLink::readAll()

@@ -21,6 +21,10 @@ QtSerialPort::QtSerialPort(DeviceLookup deviceFor, QObject* parent)
             OnFault(name() +
                     QStringLiteral(": device not reading, %1 line(s) not sent").arg(lines));
     });
+    connect(&line_, &SerialLine::told, this, [this](const QString& text) {
+        if (OnNote)
+            OnNote(name() + ": " + text);
+    });
     // A network device reached at last is usable from now on, as one back after a fault.
     for (const auto signal : {&SerialLine::back, &SerialLine::connected}) {
         connect(&line_, signal, this, [this] {

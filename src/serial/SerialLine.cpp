@@ -47,6 +47,7 @@ QString SerialLine::open(const DeviceAddress& address, const LineSettings& setti
     connect(link_.get(), &DeviceLink::failed, this, &SerialLine::linkFailed);
     connect(link_.get(), &DeviceLink::writable, this, &SerialLine::drain);
     connect(link_.get(), &DeviceLink::readyRead, this, &SerialLine::arrived);
+    connect(link_.get(), &DeviceLink::told, this, &SerialLine::told, Qt::QueuedConnection);
     backoffMs_ = ReconnectMs;
     if (link_->immediate()) {
         try {

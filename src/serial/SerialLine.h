@@ -77,6 +77,9 @@ signals:
     // A network device was reached for the first time since open(), with no loss told before
     // (after one, back() says it).
     void connected();
+    // Something about the device worth telling that is no failure (a serial server that does not
+    // set the speed).
+    void told(const QString& text);
 
 private:
     // What was last told and not yet told to be over.

@@ -55,6 +55,9 @@ public:
     // Raised on the window's thread when the device is usable again after OnFault, and when a
     // network device that was still connecting is first reached.
     std::function<void()> OnRecover;
+    // Raised on the window's thread with what the operator should know about a device that
+    // stays usable (a serial server that does not set the speed).
+    std::function<void(const QString&)> OnNote;
 };
 
 } // namespace qx200

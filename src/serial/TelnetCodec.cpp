@@ -92,6 +92,7 @@ QByteArray TelnetCodec::start()
     remote_ = {};
     state_ = State::Data;
     sub_.clear();
+    comPortRefused_ = false;
     QByteArray offer;
     for (const std::uint8_t option : LocalOptions) {
         local_.asked.set(option);
@@ -115,6 +116,8 @@ QByteArray TelnetCodec::negotiate(std::uint8_t verb, std::uint8_t option)
     const std::uint8_t yes = aboutLocal ? Will : Do;
     const std::uint8_t no = aboutLocal ? Wont : Dont;
     const bool enable = verb == Do || verb == Will;
+    if (option == ComPortOption && !enable)
+        comPortRefused_ = true;
 
     if (enable && !supported)
         return command(no, option);

@@ -12,6 +12,9 @@ struct LineSettings;
 // The client side of a Telnet stream carrying a serial line with the COM-PORT-OPTION (RFC 2217):
 // the console's bytes with 255 doubled, option negotiation answered by a fixed policy, and the
 // remote UART's settings sent as COM-PORT subnegotiations. Pure: bytes in, bytes out.
+// Negotiation keeps each option's state on both sides (RFC 1143): a request for what is already
+// in force, or the answer to this end's own request, is never answered, so no exchange loops and
+// no request costs more than one reply of the same size.
 class TelnetCodec {
 public:
     // What came in on the stream: the serial line's bytes, and what must be sent back.
@@ -28,6 +31,9 @@ public:
     Received receive(QByteArrayView bytes);
     // True once the server has agreed to take COM-PORT commands.
     bool comPortAgreed() const { return local_.on[ComPortOption]; }
+    // True once the server has declined the COM-PORT option (DONT, or WONT): the line then runs
+    // at whatever speed the server's UART has.
+    bool comPortRefused() const { return comPortRefused_; }
 
     // The line's bytes as they go on the stream: 255 doubled.
     static QByteArray escape(QByteArrayView bytes);
@@ -51,6 +57,7 @@ private:
     State state_ = State::Data;
     std::uint8_t verb_ = 0;
     QByteArray sub_;
+    bool comPortRefused_ = false;
 };
 
 } // namespace qx200

@@ -62,6 +62,9 @@ void logChanges(const Projector& projector)
                : QStringLiteral("%1 does not answer%2\n").arg(poller.config().name, fault);
         std::fputs(text.toLocal8Bit().constData(), stderr);
     });
+    QObject::connect(&projector.line(), &Line::told, [](const QString& text) {
+        std::fputs((text + u'\n').toLocal8Bit().constData(), stderr);
+    });
 }
 
 } // namespace

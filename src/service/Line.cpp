@@ -46,6 +46,10 @@ Line::Line(ProjectorConfig config, LineTiming timing, QObject* parent)
         fault_ = name() + QStringLiteral(": device not reading, %1 line(s) not sent").arg(lines);
     });
     connect(&serial_, &SerialLine::back, this, &Line::deviceBack);
+    connect(&serial_, &SerialLine::told, this, [this](const QString& text) {
+        note_ = name() + ": " + text;
+        emit told(note_);
+    });
 
     // Precise: a coarse timer may end a reply window up to 5 % early.
     replyTimer_.setTimerType(Qt::PreciseTimer);

@@ -81,6 +81,9 @@ public:
     // Why the device cannot be used, while it cannot ("hall-1 (/dev/ttyUSB0): ..."); empty
     // otherwise.
     const QString& fault() const { return fault_; }
+    // What the device told that is no fault ("hall-1 (rfc2217:...): the serial server does not
+    // set the speed..."); empty if nothing.
+    const QString& note() const { return note_; }
 
     // Queues one command line (without its carriage return) from a controller or the poller.
     // done is called once, from the event loop, never from inside submit(). A controller's
@@ -123,6 +126,8 @@ signals:
     // The device went away (the text names the projector), and came back.
     void lost(const QString& text);
     void back();
+    // note() changed.
+    void told(const QString& text);
     void operatorChanged();
     void powerChanged();
 
@@ -165,6 +170,7 @@ private:
     QString operatorPeer_;
     std::deque<QByteArray> operatorWaiting_; // operator lines behind an exchange in flight
     QString fault_;
+    QString note_;
     bool nextPosted_ = false;
     std::optional<PowerState> power_;
     qint64 unsolicited_ = 0;

@@ -33,12 +33,14 @@ int fail(const QString& text)
     return 1;
 }
 
-QString probeText(const Poller& poller)
+QString probeText(const Poller& poller, const Line& line)
 {
     QString text = QStringLiteral("device: %1\nanswered: %2\n")
                        .arg(poller.config().device, poller.up() ? "yes" : "no");
     if (!poller.fault().isEmpty())
         text += QStringLiteral("fault: %1\n").arg(poller.fault());
+    if (!line.note().isEmpty())
+        text += QStringLiteral("note: %1\n").arg(line.note());
     const QJsonObject readings = readingsJson(poller.readings());
     for (auto it = readings.begin(); it != readings.end(); ++it) {
         const QString value =
@@ -51,13 +53,15 @@ QString probeText(const Poller& poller)
     return text;
 }
 
-QString probeJson(const Poller& poller)
+QString probeJson(const Poller& poller, const Line& line)
 {
     QJsonObject json{{"device", poller.config().device},
                      {"answered", poller.up()},
                      {"readings", readingsJson(poller.readings())}};
     if (!poller.fault().isEmpty())
         json["fault"] = poller.fault();
+    if (!line.note().isEmpty())
+        json["note"] = line.note();
     return QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented));
 }
 
@@ -78,7 +82,7 @@ int probe(const ServiceOptions& options)
         },
         Qt::QueuedConnection);
     QCoreApplication::exec();
-    print(stdout, options.json ? probeJson(poller) : probeText(poller));
+    print(stdout, options.json ? probeJson(poller, line) : probeText(poller, line));
     return poller.up() ? 0 : 1;
 }
 
