@@ -1,15 +1,22 @@
 #include "sim/Replay.h"
 
 #include "record/RecordFormat.h"
+#include "serial/BoundedFile.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace qx200::sim {
+namespace {
+
+// A record larger than this is refused before it is read.
+constexpr std::int64_t MaxReplayBytes = 256 << 20;
+// A recorded answer waits at most this long: a record whose clock jumped would otherwise
+// promise an answer after years, or overflow.
+constexpr double MaxReplayDelayNs = 3600e9;
+
+} // namespace
 
 ReplayScript::ReplayScript(std::string_view record, double speed)
 {
@@ -30,7 +37,8 @@ ReplayScript::ReplayScript(std::string_view record, double speed)
             }
         } else if (line->event == record::Event::Received && current) {
             const auto delay = std::chrono::duration<double, std::nano>(line->time - sentAt);
-            current->push_back({Nanos(std::llround(delay.count() / speed)), line->bytes});
+            const double ns = std::clamp(delay.count() / speed, 0.0, MaxReplayDelayNs);
+            current->push_back({Nanos(std::llround(ns)), line->bytes});
         }
     }
 }
@@ -51,13 +59,10 @@ std::optional<ReplayScript> loadReplay(const SimOptions& options)
 {
     if (options.replay.empty())
         return std::nullopt;
-    std::ifstream file(options.replay, std::ios::binary);
-    if (!file)
-        throw std::runtime_error("cannot read " + options.replay + ": " + std::strerror(errno));
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad())
-        throw std::runtime_error("cannot read " + options.replay);
-    ReplayScript script(text, options.replaySpeed);
+    const FileRead file = readRegularFile(options.replay, MaxReplayBytes);
+    if (!file.error.empty())
+        throw std::runtime_error(options.replay + ": " + file.error);
+    ReplayScript script(file.bytes, options.replaySpeed);
     if (script.commandCount() == 0)
         throw std::runtime_error(options.replay +
                                  " is not a record of the console or the service with a command "

@@ -20,15 +20,16 @@ std::optional<std::uint64_t> readNumber(std::string_view text, std::uint64_t low
 constexpr std::uint64_t MaxDurationMs = 86'400'000; // one day
 constexpr std::uint64_t MaxSplitMs = 60'000;
 constexpr std::uint64_t MaxFlood = 10'000'000;
+constexpr double MinReplaySpeed = 0.001;
 constexpr double MaxReplaySpeed = 1000;
 
-// A decimal number above 0 and at most `high`.
-std::optional<double> readFactor(std::string_view text, double high)
+// A decimal number from `low` to `high`.
+std::optional<double> readFactor(std::string_view text, double low, double high)
 {
     double value = 0;
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || !(value > 0) || value > high)
+    if (text.empty() || ec != std::errc{} || ptr != end || !(value >= low) || value > high)
         return std::nullopt;
     return value;
 }
@@ -139,9 +140,9 @@ ParsedOptions parseOptions(std::span<const std::string_view> args)
                 return bad("a record file");
             options.replay = std::string(value);
         } else if (name == "--replay-speed") {
-            const auto speed = readFactor(value, MaxReplaySpeed);
+            const auto speed = readFactor(value, MinReplaySpeed, MaxReplaySpeed);
             if (!speed)
-                return bad("a number above 0 and at most 1000");
+                return bad("a number from 0.001 to 1000");
             options.replaySpeed = *speed;
         } else {
             const auto ms = readNumber(value, 0, MaxDurationMs);

@@ -4,11 +4,16 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
 
 namespace qx200::record {
 
 QString sessionFolder(const QString& xdgStateHome, const QString& home)
 {
+    if (!QDir::isAbsolutePath(xdgStateHome) && !QDir::isAbsolutePath(home))
+        return {};
     const QString base =
         QDir::isAbsolutePath(xdgStateHome) ? xdgStateHome : home + QStringLiteral("/.local/state");
     return QDir::cleanPath(base + QStringLiteral("/qx200-control/sessions"));
@@ -16,7 +21,24 @@ QString sessionFolder(const QString& xdgStateHome, const QString& home)
 
 QString defaultSessionFolder()
 {
-    return sessionFolder(qEnvironmentVariable("XDG_STATE_HOME"), QDir::homePath());
+    return sessionFolder(qEnvironmentVariable("XDG_STATE_HOME"), accountHome());
+}
+
+QString accountHome()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(home))
+        return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_dir)
+        return {};
+    const QString fromDatabase = QFile::decodeName(found->pw_dir);
+    // A system account whose home is the root folder has none to keep records in.
+    return QDir::isAbsolutePath(fromDatabase) && QDir(fromDatabase) != QDir::root() ? fromDatabase
+                                                                                    : QString();
 }
 
 QString sessionFileName(Time start)

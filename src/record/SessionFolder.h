@@ -14,10 +14,14 @@ namespace qx200::record {
 inline constexpr qint64 DefaultFolderBound = 50LL << 20;
 
 // "$XDG_STATE_HOME/qx200-control/sessions", or "~/.local/state/..." when the variable is unset,
-// empty or not an absolute path (which the base-directory rules say to ignore).
+// empty or not an absolute path (which the base-directory rules say to ignore). Empty when
+// there is no home either: the record then has nowhere to go.
 QString sessionFolder(const QString& xdgStateHome, const QString& home);
-// The folder for this process's environment.
+// The folder for this process's environment; empty when there is none.
 QString defaultSessionFolder();
+// $HOME when it is an absolute path, else the account's home from the password database, else
+// empty: never the root folder by default.
+QString accountHome();
 
 // "2026-12-08T09-14-03.123456Z.tsv": the start time, sortable by name, no colons.
 QString sessionFileName(Time start);

@@ -8,12 +8,17 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qx200::record {
 namespace {
@@ -60,6 +65,38 @@ QByteArray unrecordedText(qint64 events, qint64 bytes)
     return QByteArray::number(events) + " events, " + QByteArray::number(bytes) + " bytes";
 }
 
+// A write to a pipe whose reader has gone then fails with EPIPE, a record failure like any
+// other, instead of ending the program. The signal is directed at the writing thread.
+void blockBrokenPipeSignal()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+// Why a file of this kind takes no record, or nothing when it does: a regular file, or (as
+// the one file asked for) a pipe or a character device such as a terminal or /dev/null.
+const char* unfitFor(const struct stat& st, bool daily)
+{
+    if (S_ISREG(st.st_mode))
+        return nullptr;
+    if (!daily && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
+        return nullptr;
+    return daily ? "not a regular file" : "not a regular file, a pipe or a device";
+}
+
+// "session.tsv" -> "session-4711.tsv": a file of this process beside the one asked for.
+QString besideOf(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    return info.dir().filePath(QStringLiteral("%1-%2%3")
+                                   .arg(info.completeBaseName())
+                                   .arg(QCoreApplication::applicationPid())
+                                   .arg(suffix));
+}
+
 } // namespace
 
 SessionRecord::SessionRecord(QString file, std::optional<Folder> folder)
@@ -67,6 +104,10 @@ SessionRecord::SessionRecord(QString file, std::optional<Folder> folder)
       startWall_(time_point_cast<microseconds>(system_clock::now())),
       startSteady_(steady_clock::now())
 {
+    // Opened here, never waiting: file() then names the file this session really goes to.
+    path_ = file_;
+    if (openFile())
+        file_ = path_;
     writer_ = std::thread([this] { run(); });
 }
 
@@ -140,8 +181,15 @@ void SessionRecord::push(Event event, std::int16_t port, const QString& com, con
     queuedBytes_ += cost;
 }
 
+bool SessionRecord::stopping()
+{
+    const std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
 void SessionRecord::run()
 {
+    blockBrokenPipeSignal();
     std::vector<Entry> entries;
     std::unique_lock lock(mutex_);
     if (daily_) {
@@ -168,10 +216,8 @@ void SessionRecord::run()
 bool SessionRecord::fileFor(const Entry& entry)
 {
     if (!daily_) {
-        if (fd_ < 0 && !broken_) {
-            path_ = file_;
+        if (fd_ < 0 && !broken_)
             openFile();
-        }
         return !broken_;
     }
     const auto day = floor<days>(entry.time);
@@ -216,16 +262,39 @@ bool SessionRecord::openFile()
              error.value());
         return false;
     }
-    fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                 0644);
+    // Never waits in open(): a FIFO without a reader is refused at once.
+    fd_ = ::open(QFile::encodeName(path_).constData(),
+                 O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd_ < 0) {
         const int failure = errno;
-        fail(errnoText(failure), failure);
+        fail(failure == ENXIO ? QStringLiteral("it is a pipe that nobody reads")
+                              : errnoText(failure),
+             failure);
         return false;
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0)
         return true;
+    if (const char* unfit = unfitFor(st, daily_)) {
+        ::close(fd_);
+        fd_ = -1;
+        fail(QString::fromLatin1(unfit), 0);
+        return false;
+    }
+    // One session to a file: a second console asked for the same file records beside it.
+    if (S_ISREG(st.st_mode) && !daily_ && ::flock(fd_, LOCK_EX | LOCK_NB) != 0 &&
+        errno == EWOULDBLOCK) {
+        ::close(fd_);
+        fd_ = -1;
+        const QString taken = std::exchange(path_, besideOf(path_));
+        std::fprintf(stderr,
+                     "%s: the session record %s is kept by another console; this session "
+                     "is recorded in %s\n",
+                     qPrintable(QCoreApplication::applicationName()), qPrintable(taken),
+                     qPrintable(path_));
+        return openFile();
+    }
+    fileSize_ = st.st_size;
     if (st.st_size == 0) {
         buffer_ = daily_ ? HeaderLineWithSender : HeaderLine;
     } else if (S_ISREG(st.st_mode)) {
@@ -275,6 +344,14 @@ void SessionRecord::write(const std::vector<Entry>& entries)
                            daily_ ? isDayFileName : isSessionFileName);
         grownSinceBoundCheck_ = 0;
     }
+    // The bound spares the current file: a session that outgrows it goes on in a new one, and
+    // its older files then give way like any other.
+    if (folder_ && !daily_ && fileSize_ > folder_->bound) {
+        ::close(fd_);
+        fd_ = -1;
+        path_ = QDir(folder_->path).filePath(sessionFileName(now()));
+        grownSinceBoundCheck_ = BoundCheckGrowth;
+    }
 }
 
 // Whole lines in one append each time, so a line never mixes with another writer's.
@@ -284,6 +361,16 @@ bool SessionRecord::flush()
         const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && errno == EAGAIN) {
+            // A full pipe or terminal. Once the record stops, a reader that takes nothing
+            // within a second loses the rest: a stop is never held up for long.
+            pollfd writable{fd_, POLLOUT, 0};
+            if (::poll(&writable, 1, int(StopGrace.count())) == 0 && stopping()) {
+                fail(QStringLiteral("its reader took nothing more before the end"), EAGAIN);
+                return false;
+            }
+            continue;
+        }
         if (n <= 0) {
             const int error = n < 0 ? errno : ENOSPC;
             fail(errnoText(error), error);
@@ -292,6 +379,7 @@ bool SessionRecord::flush()
         done += std::size_t(n);
     }
     grownSinceBoundCheck_ += qint64(buffer_.size());
+    fileSize_ += qint64(buffer_.size());
     buffer_.clear();
     bufferedEvents_ = 0;
     bufferedBytes_ = 0;
@@ -341,6 +429,14 @@ std::unique_ptr<SessionRecord> startSessionRecord(const SessionRecordOptions& op
     if (!options.path.isEmpty())
         return std::make_unique<SessionRecord>(options.path);
     const QString folder = defaultSessionFolder();
+    if (folder.isEmpty()) {
+        std::fprintf(stderr,
+                     "%s: no home folder (HOME is not set and the account has none) to "
+                     "keep the session record in: recording is off; --record FILE "
+                     "records to FILE\n",
+                     qPrintable(QCoreApplication::applicationName()));
+        return nullptr;
+    }
     const QString name = sessionFileName(time_point_cast<microseconds>(system_clock::now()));
     return std::make_unique<SessionRecord>(folder + QLatin1Char('/') + name,
                                            SessionRecord::Folder{folder, DefaultFolderBound});

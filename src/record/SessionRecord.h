@@ -40,6 +40,8 @@ public:
     static constexpr std::size_t WriteSlice = 64 << 10;
     // Queued lines reach the file at most this much later.
     static constexpr std::chrono::milliseconds WritePeriod{100};
+    // A pipe or terminal that takes nothing for this long when the record stops loses the rest.
+    static constexpr std::chrono::milliseconds StopGrace{1000};
     // The folder is looked over again each time the file has grown by this much.
     static constexpr qint64 BoundCheckGrowth = 1 << 20;
 
@@ -70,7 +72,9 @@ public:
     SessionRecord(const SessionRecord&) = delete;
     SessionRecord& operator=(const SessionRecord&) = delete;
 
-    // The file; for a daily record, its folder.
+    // The file; for a daily record, its folder. A file another console records to is left to
+    // it: this record then goes to one beside it ("session-PID.tsv"), named here. A session that
+    // outgrows its folder's bound goes on in a new file of the folder.
     const QString& file() const { return file_; }
 
     // Told once, on this object's thread, why the record stopped.
@@ -102,6 +106,7 @@ private:
 
     void push(Event event, std::int16_t port, const QString& com, const QString& device,
               const QByteArray& bytes, const QString& sender);
+    bool stopping();
     void run();
     bool fileFor(const Entry& entry);
     bool openFile();
@@ -110,7 +115,7 @@ private:
     bool flush();
     void fail(const QString& what, int error); // error: the errno value, for the advice
 
-    const QString file_;
+    QString file_; // set by the constructor, read-only after
     const std::optional<Folder> folder_;
     const bool daily_ = false;
     const std::chrono::milliseconds writePeriod_ = WritePeriod;
@@ -130,6 +135,7 @@ private:
     QString path_; // the file open, or to open
     int fd_ = -1;
     std::chrono::sys_days day_{}; // a daily record's: the day of the file open
+    qint64 fileSize_ = 0;
     bool broken_ = false;
     std::chrono::steady_clock::time_point retryAt_{};
     std::chrono::sys_days brokenDay_{};

@@ -1,4 +1,5 @@
 #include "record/SessionFolder.h"
+#include "support/ScopedVariable.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@ namespace qx200::record {
 namespace {
 
 using namespace std::chrono;
+
+const QByteArray Empty;
 
 struct FolderExample {
     const char* xdgStateHome;
@@ -27,6 +30,20 @@ TEST(SessionFolder, StateHomeWhenAbsoluteElseTheUsualPlaceInHome)
         EXPECT_EQ(sessionFolder(QString::fromLatin1(example.xdgStateHome), "/home/op"),
                   QString::fromLatin1(example.folder))
             << example.xdgStateHome;
+}
+
+// Without HOME the account's home from the password database; never the root folder.
+TEST(SessionFolder, WithoutAHomeVariableTheAccountsHomeOrNothing)
+{
+    EXPECT_EQ(sessionFolder("", ""), QString());
+    EXPECT_EQ(sessionFolder("/var/state", ""), QStringLiteral("/var/state/qx200-control/sessions"));
+    for (const QByteArray* home : {static_cast<const QByteArray*>(nullptr), &Empty}) {
+        const testing::ScopedVariable unset("HOME", home);
+        const QString found = accountHome();
+        EXPECT_TRUE(found.isEmpty() || (QDir::isAbsolutePath(found) && found != "/"))
+            << found.toStdString();
+        EXPECT_FALSE(sessionFolder("", found).startsWith("/.local")) << found.toStdString();
+    }
 }
 
 TEST(SessionFolder, FilesAreNamedByTheirStartAndSortByIt)

@@ -3,9 +3,12 @@
 #include "support/EventLoop.h"
 #include "support/FakeSerialPort.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -118,16 +121,19 @@ TEST(SessionRecord, StartsWithTheFieldNamesAndAppendsToAnExistingFile)
     EXPECT_EQ(recordLines(path).size(), 2u);
 }
 
-// Two consoles recording into one file (--record FILE twice): every line stays whole.
-TEST(SessionRecord, LinesOfTwoRecordsInOneFileNeverMix)
+// Two consoles asked to record into one file (--record FILE twice): the second keeps its own
+// file beside it, and each file holds one session, whole, its times in order.
+TEST(SessionRecord, TwoRecordsAskedForOneFileKeepOneEach)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("session.tsv");
     constexpr int Lines = 2000;          // within the queue's bound
     const QByteArray bytes(700, '\x1B'); // a line of several KiB
+    QString secondFile;
     {
         SessionRecord first(path);
         SessionRecord second(path);
+        secondFile = second.file();
         std::thread other([&] {
             for (int i = 0; i < Lines; ++i)
                 second.add(Event::Received, 2, "/dev/b", bytes);
@@ -135,19 +141,40 @@ TEST(SessionRecord, LinesOfTwoRecordsInOneFileNeverMix)
         for (int i = 0; i < Lines; ++i)
             first.add(Event::Received, 1, "/dev/a", bytes);
         other.join();
+        EXPECT_EQ(first.file(), path);
     }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    int read = 0;
-    for (const QByteArray& text : file.readAll().split('\n')) {
-        if (text.isEmpty() || text.startsWith("time\t"))
-            continue;
-        const auto line = parseLine(text.toStdString());
-        ASSERT_TRUE(line) << text.left(200).toStdString();
-        EXPECT_EQ(line->bytes, bytes.toStdString());
-        ++read;
+    EXPECT_EQ(QFileInfo(secondFile).dir(), QFileInfo(path).dir());
+    ASSERT_NE(secondFile, path);
+    for (const auto& [file, com] : {std::pair{path, "COM1"}, std::pair{secondFile, "COM2"}}) {
+        QFile text(file);
+        ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+        EXPECT_EQ(text.readAll().count("time\t"), 1) << "one header";
+        const std::vector<Line> lines = recordLines(file);
+        ASSERT_EQ(lines.size(), std::size_t(Lines));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].com, com);
+            EXPECT_TRUE(i == 0 || lines[i].time > lines[i - 1].time) << i;
+        }
     }
-    EXPECT_EQ(read, 2 * Lines);
+}
+
+// A session longer than its folder's bound goes on in new files, so that the bound holds.
+TEST(SessionRecord, ASessionPastTheFolderBoundGoesOnInANewFile)
+{
+    QTemporaryDir dir;
+    constexpr qint64 Bound = 8 << 10;
+    SessionRecord record(dir.filePath(sessionFileName(Time{} + std::chrono::seconds(1))),
+                         SessionRecord::Folder{dir.path(), Bound});
+    const QByteArray bytes(100, 'x'); // about 4 KiB a batch in the record's text
+    for (int batch = 0; batch < 8; ++batch) {
+        for (int i = 0; i < 10; ++i)
+            record.add(Event::Received, 1, "/dev/a", bytes);
+        runFor(int(SessionRecord::WritePeriod.count()) * 3);
+    }
+    const QFileInfoList files = QDir(dir.path()).entryInfoList(QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    for (const QFileInfo& file : files)
+        EXPECT_LT(file.size(), 2 * Bound) << file.fileName().toStdString();
 }
 
 TEST(SessionRecord, LinesReachTheFileWithinOneSecond)
@@ -187,16 +214,44 @@ TEST(SessionRecord, AFileThatCannotBeWrittenIsReportedOnceAndTheRecordStops)
     }
 }
 
-// Bytes come faster than the file takes them (here: a pipe that nobody reads yet). What goes
-// beyond the queue's bound is counted in the record, in its place, not kept in memory.
+// A record to a pipe whose reader goes away (--record /dev/stdout | head -c 100) fails like any
+// other file: told once, and the program goes on.
+TEST(SessionRecord, APipeWhoseReaderGoesAwayStopsTheRecord)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    SessionRecord record(QStringLiteral("/proc/self/fd/%1").arg(ends[1]));
+    QStringList reports;
+    record.failed = [&](const QString& text) { reports << text; };
+    record.add(Event::Opened, 1, "/dev/x", "19200,N,8,1");
+    char first[16];
+    ASSERT_GT(::read(ends[0], first, sizeof first), 0);
+    ::close(ends[0]);
+    for (int i = 0; i < 3; ++i) {
+        record.add(Event::Sent, 1, "/dev/x", "C00\r");
+        runFor(150);
+    }
+    ::close(ends[1]);
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_TRUE(reports[0].contains(QString::fromLocal8Bit(std::strerror(EPIPE))))
+        << reports[0].toStdString();
+}
+
+// Bytes come faster than the file takes them (here: a pipe whose reader does not read yet).
+// What goes beyond the queue's bound is counted in the record, in its place, not kept in memory.
 TEST(SessionRecord, BytesBeyondTheQueueBoundAreCountedNotKept)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("pipe");
     ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ::fcntl(reader, F_SETFL, 0);
     auto record = std::make_unique<SessionRecord>(path);
     record->add(Event::Opened, 1, "/dev/x", "19200,N,8,1");
-    runFor(300);                    // the writer now waits for a reader to open the pipe
+    // More than the pipe holds: the writer now waits for the reader to read.
+    record->add(Event::Received, 1, "/dev/x", QByteArray(256 << 10, 'F'));
+    runFor(300);
     constexpr std::size_t kept = 4; // just fit in the queue
     const QByteArray chunk(SessionRecord::MaxQueuedBytes / kept - 1024, 'A');
     constexpr int Chunks = 6;
@@ -204,8 +259,6 @@ TEST(SessionRecord, BytesBeyondTheQueueBoundAreCountedNotKept)
         record->add(Event::Received, 1, "/dev/x", chunk);
     record->add(Event::Closed, 1, "/dev/x");
 
-    const int reader = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    ASSERT_GE(reader, 0);
     std::thread closer([&] { record.reset(); });
     std::string text;
     char buffer[1 << 16];
@@ -221,7 +274,7 @@ TEST(SessionRecord, BytesBeyondTheQueueBoundAreCountedNotKept)
                               line->event == Event::Received ? "" : line->bytes});
     }
     std::vector<Seen> expected = {{Event::Opened, "COM1", "/dev/x", "19200,N,8,1"}};
-    expected.insert(expected.end(), kept, {Event::Received, "COM1", "/dev/x", ""});
+    expected.insert(expected.end(), kept + 1, {Event::Received, "COM1", "/dev/x", ""});
     expected.push_back({Event::Unrecorded, "COM1", "/dev/x",
                         std::to_string(Chunks - kept) + " events, " +
                             std::to_string((Chunks - kept) * std::size_t(chunk.size())) +

@@ -62,6 +62,18 @@ TEST(Replay, SpeedDividesTheDelays)
     EXPECT_EQ(ReplayScript(text, 0.5).answer("CR0"), (ReplayAnswer{{80ms, "00\r"}}));
 }
 
+// A record whose clock jumped by millennia, replayed at the slowest speed: the answer waits an
+// hour at most instead of overflowing.
+TEST(Replay, DelaysAreBoundedToAnHour)
+{
+    const record::Time start = sys_days(2026y / December / 8) + 9h;
+    std::string text(record::HeaderLine);
+    record::appendLine(text, start, "COM1", "/dev/ttyUSB0", Event::Sent, "CR0\r");
+    record::appendLine(text, start + hours(24 * 365 * 5000), "COM1", "/dev/ttyUSB0",
+                       Event::Received, "00\r");
+    EXPECT_EQ(ReplayScript(text, 0.001).answer("CR0"), (ReplayAnswer{{1h, "00\r"}}));
+}
+
 TEST(Replay, LinesAreCutAsTheSimulatorCutsItsInput)
 {
     ReplayScript script(recordText({

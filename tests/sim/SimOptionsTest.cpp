@@ -89,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"NegativeReplaySpeed", {"--replay", "r", "--replay-speed", "-2"}},
         BadCase{"WordReplaySpeed", {"--replay", "r", "--replay-speed", "fast"}},
         BadCase{"HugeReplaySpeed", {"--replay", "r", "--replay-speed", "1e9"}},
+        BadCase{"TinyReplaySpeed", {"--replay", "r", "--replay-speed", "1e-300"}},
         BadCase{"ReplaySpeedAlone", {"--replay-speed", "2"}}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 

@@ -1,8 +1,10 @@
 #include "console/port/DeviceResolution.h"
 
+#include "serial/BoundedFile.h"
 #include "serial/DeviceAddress.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -10,6 +12,8 @@ namespace qx200 {
 namespace {
 
 constexpr auto SettingsGroup = "ports";
+// A settings file larger than this is not one.
+constexpr std::int64_t MaxSettingsBytes = 1 << 20;
 
 // "COM2" -> 2 after the given prefix; nothing for other names.
 std::optional<std::int16_t> portNumber(const QString& name, const QString& prefix)
@@ -41,6 +45,15 @@ QMap<std::int16_t, QString> settingsChoices(const QString& path, QString* error,
     QMap<std::int16_t, QString> choices;
     if (!QFileInfo::exists(path))
         return choices;
+    // What keeps the file from being read is told as it is (a permission, a folder), before its
+    // form is looked at.
+    if (const FileRead file =
+            readRegularFile(QFile::encodeName(path).toStdString(), MaxSettingsBytes);
+        !file.error.empty()) {
+        if (error)
+            *error = path + QStringLiteral(": ") + QString::fromLocal8Bit(file.error);
+        return choices;
+    }
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
         if (error)
@@ -60,7 +73,12 @@ QMap<std::int16_t, QString> settingsChoices(const QString& path, QString* error,
     settings.beginGroup(QLatin1String(SettingsGroup));
     for (const QString& key : settings.childKeys()) {
         const auto port = portNumber(key, QStringLiteral("COM"));
-        const QString device = settings.value(key).toString();
+        // A comma makes the settings reader split the value into a list: joined again, the value
+        // is checked as written, and malformed is told as malformed.
+        const QVariant value = settings.value(key);
+        const QString device = value.typeId() == QMetaType::QStringList
+                                   ? value.toStringList().join(u',')
+                                   : value.toString();
         if (port && !device.isEmpty())
             choices.insert(*port, device);
     }

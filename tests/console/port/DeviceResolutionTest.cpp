@@ -142,6 +142,19 @@ TEST_F(DeviceSettings, AFileThatIsNoSettingsFileIsAnError)
         << error.toStdString();
 }
 
+// A comma does not make the value a list to drop: the device is read as written, and a
+// malformed one is told as such instead of falling back to the default device.
+TEST_F(DeviceSettings, AValueWithACommaIsReadAsWritten)
+{
+    write("[ports]\nCOM1=tcp:127.0.0.1:4001,\n");
+    const DeviceChoices choices = readDeviceChoices(environment);
+    EXPECT_EQ(resolveDevice(1, choices).device, QStringLiteral("tcp:127.0.0.1:4001,"));
+    EXPECT_TRUE(
+        checkDevices(choices, {1})
+            .startsWith(settingsFilePath(environment) + ", ports/COM1: tcp:127.0.0.1:4001,: "))
+        << checkDevices(choices, {1}).toStdString();
+}
+
 // The rule of this process reads the same file, at the place the process's environment names.
 TEST_F(DeviceSettings, IsReadWhereTheProcessEnvironmentSays)
 {
