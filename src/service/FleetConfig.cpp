@@ -1,5 +1,6 @@
 #include "service/FleetConfig.h"
 
+#include "serial/BoundedFile.h"
 #include "serial/DeviceAddress.h"
 
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <charconv>
 #include <limits>
 #include <set>
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 namespace qx200 {
@@ -61,10 +63,49 @@ QString scalarText(const YAML::Node& node, const char* key)
     return QString::fromStdString(node.Scalar());
 }
 
+// A map that gives a key twice is refused: the parser would keep the first and drop the rest
+// without a word.
+void refuseDuplicateKeys(const YAML::Node& map)
+{
+    std::set<std::string> seen;
+    for (const auto& item : map) {
+        if (!seen.insert(item.first.Scalar()).second)
+            refuse(item.first, QStringLiteral("the key \"%1\" is given twice")
+                                   .arg(QString::fromStdString(item.first.Scalar())));
+    }
+}
+
+// A duration between 0 (excluded) and MaxDuration, or the reason at the node.
+milliseconds durationAt(const YAML::Node& node, const char* key, const char* examples)
+{
+    const QString text = scalarText(node, key);
+    const auto duration = parseDuration(text.toStdString());
+    if (!duration)
+        refuse(node, QStringLiteral("%1 \"%2\" is no duration such as %3")
+                         .arg(QLatin1String(key), text, QLatin1String(examples)));
+    if (duration->count() == 0)
+        refuse(node, QStringLiteral("%1 must be longer than 0").arg(QLatin1String(key)));
+    if (*duration > MaxDuration)
+        refuse(node, QStringLiteral("%1 \"%2\" is longer than 24h").arg(QLatin1String(key), text));
+    return *duration;
+}
+
+// A name goes into log lines and labels as it is: a control character would split or hide them.
+void refuseControlCharacters(const YAML::Node& node, const QString& name)
+{
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            refuse(node, QStringLiteral("the name \"%1\" has a control character (U+%2)")
+                             .arg(QString(name).replace(c, u'?'))
+                             .arg(c.unicode(), 4, 16, QChar(u'0')));
+    }
+}
+
 constexpr std::array<const char*, 5> Keys{"name", "device", "speed", "interval", "console"};
 
 void checkKeys(const YAML::Node& entry)
 {
+    refuseDuplicateKeys(entry);
     for (const auto& item : entry) {
         const std::string key = item.first.Scalar();
         if (std::find_if(Keys.begin(), Keys.end(), [&](const char* k) { return key == k; }) ==
@@ -85,6 +126,7 @@ ProjectorConfig projectorFrom(const YAML::Node& entry)
     if (!entry["name"])
         refuse(entry, QStringLiteral("a projector has no name"));
     projector.name = scalarText(entry["name"], "name");
+    refuseControlCharacters(entry["name"], projector.name);
     if (!entry["device"])
         refuse(entry, QStringLiteral("projector \"%1\" has no device").arg(projector.name));
     const YAML::Node device = entry["device"];
@@ -99,15 +141,8 @@ ProjectorConfig projectorFrom(const YAML::Node& entry)
         if (!ok || !lineSettingsFor(projector.speed))
             refuse(speed, QStringLiteral("speed must be 19200 or 9600, not \"%1\"").arg(text));
     }
-    if (const YAML::Node interval = entry["interval"]) {
-        const QString text = scalarText(interval, "interval");
-        const auto duration = parseDuration(text.toStdString());
-        if (!duration)
-            refuse(interval, QStringLiteral("interval \"%1\" is no duration such as 500ms, 10s, "
-                                            "1m or 1h30m")
-                                 .arg(text));
-        projector.interval = *duration;
-    }
+    if (const YAML::Node interval = entry["interval"])
+        projector.interval = durationAt(interval, "interval", "500ms, 10s, 1m or 1h30m");
     if (const YAML::Node console = entry["console"]) {
         const QString text = scalarText(console, "console");
         projector.console = parseSocketAddress(text, &why);
@@ -121,6 +156,7 @@ FleetConfig fleetFrom(const YAML::Node& root)
 {
     if (!root.IsMap() || !root["projectors"])
         refuse(root, QStringLiteral("the file must have a \"projectors:\" list"));
+    refuseDuplicateKeys(root);
     YAML::Node key;
     FleetConfig fleet;
     for (const auto& item : root) {
@@ -128,12 +164,7 @@ FleetConfig fleetFrom(const YAML::Node& root)
         if (name == "projectors") {
             key = item.first;
         } else if (name == "operator_quiet") {
-            const QString text = scalarText(item.second, "operator_quiet");
-            const auto quiet = parseDuration(text.toStdString());
-            if (!quiet)
-                refuse(item.second,
-                       QStringLiteral("operator_quiet \"%1\" is no duration such as 2s").arg(text));
-            fleet.operatorQuiet = *quiet;
+            fleet.operatorQuiet = durationAt(item.second, "operator_quiet", "2s");
         } else {
             refuse(item.first,
                    QStringLiteral("unknown key \"%1\" (known: projectors, operator_quiet)")
@@ -172,6 +203,10 @@ ConfigResult parseFleetConfig(std::string_view yaml)
         return {fleetFrom(YAML::Load(std::string(yaml))), {}};
     } catch (const Refusal& refusal) {
         return {std::nullopt, QStringLiteral("line %1: %2").arg(refusal.line).arg(refusal.reason)};
+    } catch (const YAML::DeepRecursion& error) {
+        return {std::nullopt, QStringLiteral("line %1: nested deeper than %2 levels")
+                                  .arg(std::max(error.mark.line, 0) + 1)
+                                  .arg(error.depth())};
     } catch (const YAML::Exception& error) {
         return {std::nullopt, QStringLiteral("line %1: %2")
                                   .arg(error.mark.line + 1)
@@ -181,10 +216,10 @@ ConfigResult parseFleetConfig(std::string_view yaml)
 
 ConfigResult loadFleetConfig(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt, QStringLiteral("%1: cannot read: %2").arg(path, file.errorString())};
-    ConfigResult result = parseFleetConfig(file.readAll().toStdString());
+    const FileRead file = readRegularFile(QFile::encodeName(path).toStdString(), MaxConfigBytes);
+    if (!file.error.empty())
+        return {std::nullopt, path + QStringLiteral(": ") + QString::fromLocal8Bit(file.error)};
+    ConfigResult result = parseFleetConfig(file.bytes);
     if (!result.config)
         result.error = path + QStringLiteral(": ") + result.error;
     return result;
@@ -209,6 +244,8 @@ std::optional<milliseconds> parseDuration(std::string_view text)
     int lastRank = -1;
     if (text.empty())
         return std::nullopt;
+    if (text == "0")
+        return milliseconds(0); // zero needs no unit
     while (!text.empty()) {
         std::int64_t count = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
@@ -226,8 +263,6 @@ std::optional<milliseconds> parseDuration(std::string_view text)
         total += count * unit->ms;
         text.remove_prefix(unit->suffix.size());
     }
-    if (total == 0)
-        return std::nullopt;
     return milliseconds(total);
 }
 

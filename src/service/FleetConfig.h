@@ -63,8 +63,14 @@ ConfigResult loadFleetConfig(const QString& path);
 // then says what is wrong, where waiting for a projector would hide the mistake.
 bool namesProjector(std::string_view yaml);
 
+// The longest interval and operator_quiet taken: longer ones are mistakes, and a timer holds
+// no more than about 24 days.
+inline constexpr std::chrono::milliseconds MaxDuration = std::chrono::hours(24);
+// A configuration file larger than this is no configuration.
+inline constexpr qint64 MaxConfigBytes = 1 << 20;
+
 // A duration as Prometheus writes them: numbers with units from y, w, d, h, m, s, ms, largest
-// first, each once ("500ms", "10s", "1h30m"). Nothing for anything else, and for zero.
+// first, each once ("500ms", "10s", "1h30m", "0s"). Nothing for anything else.
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);
 
 // "127.0.0.1:4660" or "[::1]:4660": an IP literal and a port from 1 to 65535. On anything else,

@@ -1,6 +1,7 @@
 // qx200d, the projector service: owns the projectors' serial lines, polls them and serves their
 // state to Prometheus.
 
+#include "serial/BoundedFile.h"
 #include "serial/QuitSignals.h"
 #include "serial/ServicePaths.h"
 #include "service/ConsoleServer.h"
@@ -87,11 +88,12 @@ int probe(const ServiceOptions& options)
 }
 
 // The service's start condition: a missing file, or one whose projectors are all commented out,
-// means "not configured yet" (1); anything else goes on to the full check.
+// means "not configured yet" (1); anything else, a file that cannot be read as a configuration
+// too, goes on to the full check, which says what is wrong.
 int namesProjector(const QString& path)
 {
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly) && qx200::namesProjector(file.readAll().toStdString()))
+    const FileRead file = readRegularFile(QFile::encodeName(path).toStdString(), MaxConfigBytes);
+    if (QFile::exists(path) && (!file.error.empty() || qx200::namesProjector(file.bytes)))
         return 0;
     print(stderr, QStringLiteral("qx200d: %1 names no projector yet: the service starts once "
                                  "one is named\n")

@@ -32,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
         DurationCase{"Days", "2d", milliseconds(172800000)},
         DurationCase{"WeeksAndYears", "1y1w", milliseconds(32140800000)},
         DurationCase{"Empty", "", std::nullopt}, DurationCase{"NoUnit", "10", std::nullopt},
-        DurationCase{"Zero", "0s", std::nullopt}, DurationCase{"UnitAlone", "s", std::nullopt},
+        DurationCase{"Zero", "0s", milliseconds(0)}, DurationCase{"BareZero", "0", milliseconds(0)},
+        DurationCase{"UnitAlone", "s", std::nullopt},
         DurationCase{"UnknownUnit", "10x", std::nullopt},
         DurationCase{"WrongOrder", "30m1h", std::nullopt},
         DurationCase{"UnitTwice", "1s1s", std::nullopt},
@@ -76,6 +77,8 @@ struct BadFile {
 };
 
 class BadFiles : public testing::TestWithParam<BadFile> {};
+
+const std::string DeepNesting(5000, '[');
 
 TEST_P(BadFiles, AreRefusedWithTheLineAndTheReason)
 {
@@ -127,6 +130,23 @@ INSTANTIATE_TEST_SUITE_P(
                 "projectors:\n  - {name: a, device: /dev/x, console: 127.0.0.1:4660}\n"
                 "  - {name: b, device: /dev/y, console: 127.0.0.1:4660}\n",
                 "line 3: the console address 127.0.0.1:4660 is used twice"},
+        BadFile{"ListTwice",
+                "projectors:\n  - {name: a, device: /dev/x}\nprojectors:\n"
+                "  - {name: b, device: /dev/y}\n",
+                "line 3: the key \"projectors\" is given twice"},
+        BadFile{"EntryKeyTwice",
+                "projectors:\n  - name: a\n    device: /dev/x\n    device: /dev/y\n",
+                "line 4: the key \"device\" is given twice"},
+        BadFile{"IntervalOfDays", "projectors:\n  - {name: a, device: /dev/x, interval: 30d}\n",
+                "line 2: interval \"30d\" is longer than 24h"},
+        BadFile{"IntervalPastTheTimer",
+                "projectors:\n  - {name: a, device: /dev/x, interval: 49d17h2m47s296ms}\n",
+                "line 2: interval \"49d17h2m47s296ms\" is longer than 24h"},
+        BadFile{"IntervalZero", "projectors:\n  - {name: a, device: /dev/x, interval: 0}\n",
+                "line 2: interval must be longer than 0"},
+        BadFile{"ControlCharacterInName", "projectors:\n  - {name: \"hall\\nb\", device: /dev/x}\n",
+                "line 2: the name \"hall?b\" has a control character (U+000a)"},
+        BadFile{"DeepNesting", DeepNesting.c_str(), "line 1: nested deeper than 500 levels"},
         BadFile{"BadOperatorQuiet",
                 "projectors:\n  - {name: a, device: /dev/x}\noperator_quiet: soon\n",
                 "line 3: operator_quiet \"soon\" is no duration such as 2s"}),
