@@ -159,9 +159,12 @@ void Poller::endRound()
 }
 
 // The device went away under the open line: what was read is dropped at once, and rounds count
-// the loss until the line has the device back.
+// the loss until the line has the device back. A loss between two rounds is counted here; one
+// during a round is counted by the round's own failed exchange.
 void Poller::deviceLost(const QString& text)
 {
+    if (!running_ && roundsDone_ > 0)
+        emit error(PollError::DeviceLost);
     fault_ = text;
     gathered_ = {};
     answered_ = false;

@@ -203,6 +203,19 @@ TEST(Poller, ALostDeviceDropsItsReadingsAtOnce)
     EXPECT_EQ(rig.errors, std::vector<PollError>{PollError::DeviceLost});
 }
 
+// Counted when it happens: the next round may find the device back.
+TEST(Poller, ALossBetweenRoundsIsCountedAtOnce)
+{
+    Rig rig;
+    rig.start();
+    rig.healthyRound();
+    ASSERT_TRUE(rig.poller.up());
+
+    rig.projector.pty.hangUp();
+    ASSERT_TRUE(waitUntil([&] { return !rig.poller.up(); }, 3000));
+    EXPECT_EQ(rig.errors, std::vector<PollError>{PollError::DeviceLost});
+}
+
 TEST(Poller, ARoundDueWhileOneRunsFollowsItAtOnce)
 {
     Rig rig;
