@@ -14,6 +14,7 @@ packages=(
   libyaml-cpp-dev prometheus-cpp-dev
   ser2net prometheus
   dpkg-dev scdoc man-db lintian bash-completion
+  nodejs
 )
 
 missing=()
@@ -22,6 +23,9 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# The network-projector client's tests run on Node.js with npm; a Node.js that brings its own npm
+# needs no Debian npm (which would conflict with it).
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"

@@ -12,8 +12,9 @@
 //   {"command":"send","line":"CR0","projectors":["hall-1"]}
 //
 // Answers: {"ok":true,...} or {"ok":false,"error":"why",...}.
-//   list:   "projectors": [{"name","device","up","power","operator"}]; power is left out
-//           while the line does not know it, operator is empty while nobody holds the line
+//   list:   "projectors": [{"name","device","up","power","operator","pjlink"}]; power is left
+//           out while the line does not know it, operator is empty while nobody holds the
+//           line, pjlink ({"listen","controllers"}) only for a projector with a listener
 //   status: "projector": {"name","device","up","power","operator","fault","last_reply",
 //           "age_seconds","readings"}; last_reply and age_seconds are left out before the first
 //   power, input, mute: "results": [{"projector","ok","error"}], one per projector in order;

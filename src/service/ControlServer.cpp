@@ -57,6 +57,10 @@ QJsonObject projectorJson(const ProjectorSnapshot& snapshot)
                      {"operator", snapshot.operatorPeer}};
     if (snapshot.power)
         json["power"] = powerStateName(*snapshot.power);
+    if (snapshot.pjlink)
+        json["pjlink"] =
+            QJsonObject{{"listen", socketAddressText(*snapshot.pjlink)},
+                        {"controllers", QJsonArray::fromStringList(snapshot.pjlinkControllers)}};
     return json;
 }
 

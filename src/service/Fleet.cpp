@@ -32,6 +32,17 @@ QString powerText(const std::optional<PowerState>& power)
     return power ? QString::fromLatin1(powerStateName(*power)) : QStringLiteral("unknown");
 }
 
+// The listener's address and the controllers connected to it.
+QString pjlinkText(const ProjectorSnapshot& projector)
+{
+    if (!projector.pjlink)
+        return QStringLiteral("-");
+    QString text = escaped(socketAddressText(*projector.pjlink));
+    for (const QString& controller : projector.pjlinkControllers)
+        text += QStringLiteral("<br>") + escaped(controller);
+    return text;
+}
+
 QString projectorRow(const ProjectorSnapshot& projector)
 {
     QString readings;
@@ -44,10 +55,10 @@ QString projectorRow(const ProjectorSnapshot& projector)
                              ? QStringLiteral("-")
                              : QStringLiteral("operator ") + escaped(projector.operatorPeer);
     return QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
-                          "<td>%7%8</td></tr>\n")
+                          "<td>%7</td><td>%8%9</td></tr>\n")
         .arg(escaped(projector.name), escaped(projector.device),
              projector.up ? QStringLiteral("up") : QStringLiteral("<b>down</b>"),
-             powerText(projector.power), held, lastReply,
+             powerText(projector.power), held, pjlinkText(projector), lastReply,
              projector.fault.isEmpty() ? QString() : escaped(projector.fault) + "<br>", readings);
 }
 
@@ -89,6 +100,10 @@ ProjectorSnapshot Projector::snapshot() const
     if (poller_.roundsDone() > 0)
         s.lastRoundTime = poller_.lastRoundTime();
     s.unsolicitedBytes = line_.unsolicitedBytes();
+    if (pjlink_) {
+        s.pjlink = config().pjlink->listen;
+        s.pjlinkControllers = pjlink_->controllers();
+    }
     return s;
 }
 
@@ -128,6 +143,16 @@ Projector* Fleet::find(const QString& name) const
     return nullptr;
 }
 
+void Fleet::attach(const QString& name, const PjlinkServer& server)
+{
+    Projector* projector = find(name);
+    if (!projector)
+        return;
+    projector->pjlink_ = &server;
+    metrics_.watch(name, server);
+    connect(&server, &PjlinkServer::controllersChanged, this, [this, name] { emit changed(name); });
+}
+
 std::vector<ProjectorSnapshot> Fleet::snapshots() const
 {
     std::vector<ProjectorSnapshot> all;
@@ -153,7 +178,8 @@ QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots)
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>qx200d</title>"
         "</head>\n<body><h1>qx200d</h1>\n<p><a href=\"/metrics\">Metrics</a></p>\n"
         "<table border=\"1\">\n<tr><th>Projector</th><th>Device</th><th>State</th><th>Power</th>"
-        "<th>Held by</th><th>Last reply (UTC)</th><th>Readings</th></tr>\n");
+        "<th>Held by</th><th>PJLink, controllers</th><th>Last reply "
+        "(UTC)</th><th>Readings</th></tr>\n");
     for (const ProjectorSnapshot& projector : snapshots)
         page += projectorRow(projector);
     page += QStringLiteral("</table>\n</body></html>\n");

@@ -10,6 +10,7 @@
 #include "service/Line.h"
 #include "service/Poller.h"
 #include "service/Snapshot.h"
+#include "service/pjlink/PjlinkServer.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -31,8 +32,10 @@ public:
     ProjectorSnapshot snapshot() const;
 
 private:
+    friend class Fleet;
     Line line_;
     Poller poller_;
+    const PjlinkServer* pjlink_ = nullptr;
 };
 
 class Fleet final : public QObject {
@@ -52,6 +55,8 @@ public:
     // The projector of that name; nullptr when there is none.
     Projector* find(const QString& name) const;
     std::vector<ProjectorSnapshot> snapshots() const;
+    // The network controller listener of the projector of that name: shown and counted.
+    void attach(const QString& name, const PjlinkServer& server);
 
 signals:
     // A projector's state changed: a round ended, an operator came or went, the power state or

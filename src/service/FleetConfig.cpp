@@ -2,6 +2,7 @@
 
 #include "serial/BoundedFile.h"
 #include "serial/DeviceAddress.h"
+#include "service/ControlProtocol.h"
 
 #include <QFile>
 #include <algorithm>
@@ -101,27 +102,99 @@ void refuseControlCharacters(const YAML::Node& node, const QString& name)
     }
 }
 
-constexpr std::array<const char*, 5> Keys{"name", "device", "speed", "interval", "console"};
+constexpr std::array<const char*, 6> Keys{"name",     "device",  "speed",
+                                          "interval", "console", "pjlink"};
+constexpr std::array<const char*, 7> PjlinkKeys{"listen", "password_file", "name",  "manufacturer",
+                                                "model",  "info",          "inputs"};
 
-void checkKeys(const YAML::Node& entry)
+template <std::size_t N>
+void checkKeys(const YAML::Node& entry, const std::array<const char*, N>& keys)
 {
     refuseDuplicateKeys(entry);
     for (const auto& item : entry) {
         const std::string key = item.first.Scalar();
-        if (std::find_if(Keys.begin(), Keys.end(), [&](const char* k) { return key == k; }) ==
-            Keys.end())
-            refuse(
-                item.first,
-                QStringLiteral("unknown key \"%1\" (known: name, device, speed, interval, console)")
-                    .arg(QString::fromStdString(key)));
+        if (std::find_if(keys.begin(), keys.end(), [&](const char* k) { return key == k; }) ==
+            keys.end()) {
+            QStringList known;
+            for (const char* k : keys)
+                known << QLatin1String(k);
+            refuse(item.first, QStringLiteral("unknown key \"%1\" (known: %2)")
+                                   .arg(QString::fromStdString(key), known.join(u", ")));
+        }
     }
+}
+
+// A text the network protocol answers: printable ASCII, at most `limit` bytes.
+QString protocolText(const YAML::Node& node, const char* key, qsizetype limit)
+{
+    const QString text = scalarText(node, key);
+    const bool printable = std::all_of(
+        text.begin(), text.end(), [](QChar c) { return c.unicode() >= 32 && c.unicode() < 127; });
+    if (!printable || text.size() > limit)
+        refuse(node, QStringLiteral("%1 must be printable ASCII of at most %2 characters")
+                         .arg(QLatin1String(key))
+                         .arg(limit));
+    return text;
+}
+
+// An input code: a source type from 1 (RGB) to 5 (network), then a number from 1 to 9.
+bool isInputCode(const QByteArray& code)
+{
+    return code.size() == 2 && code[0] >= '1' && code[0] <= '5' && code[1] >= '1' && code[1] <= '9';
+}
+
+void readInputCodes(const YAML::Node& node, PjlinkConfig& pjlink)
+{
+    if (!node.IsMap())
+        refuse(node, QStringLiteral("pjlink inputs must map pc1, pc2, video and hdmi to codes "
+                                    "such as 11"));
+    for (const auto& item : node) {
+        const auto input = inputFromKeyword(QString::fromStdString(item.first.Scalar()));
+        if (!input)
+            refuse(item.first, QStringLiteral("unknown input \"%1\" (known: pc1, pc2, video, hdmi)")
+                                   .arg(QString::fromStdString(item.first.Scalar())));
+        const QByteArray code = scalarText(item.second, "input code").toLatin1();
+        if (!isInputCode(code))
+            refuse(item.second, QStringLiteral("input code \"%1\" must be a source type 1-5 "
+                                               "and a number 1-9, such as 11 or 31")
+                                    .arg(QString::fromLatin1(code)));
+        pjlink.inputs[std::size_t(*input)] = code;
+    }
+    const std::set<QByteArray> distinct(pjlink.inputs.begin(), pjlink.inputs.end());
+    if (distinct.size() != pjlink.inputs.size())
+        refuse(node, QStringLiteral("pjlink inputs must have four different codes"));
+}
+
+PjlinkConfig pjlinkFrom(const YAML::Node& node)
+{
+    if (!node.IsMap() || !node["listen"])
+        refuse(node, QStringLiteral("pjlink must be a map with listen (and password_file)"));
+    checkKeys(node, PjlinkKeys);
+    PjlinkConfig pjlink;
+    QString why;
+    const auto listen = parseSocketAddress(scalarText(node["listen"], "listen"), &why);
+    if (!listen)
+        refuse(node["listen"], QStringLiteral("pjlink listen: %1").arg(why));
+    pjlink.listen = *listen;
+    if (const YAML::Node file = node["password_file"])
+        pjlink.passwordFile = scalarText(file, "password_file");
+    if (const YAML::Node name = node["name"])
+        pjlink.name = protocolText(name, "name", 64);
+    const std::array<std::pair<const char*, QString*>, 3> infos{
+        {{"manufacturer", &pjlink.manufacturer}, {"model", &pjlink.model}, {"info", &pjlink.info}}};
+    for (const auto& [key, text] : infos)
+        if (const YAML::Node value = node[key])
+            *text = protocolText(value, key, 32);
+    if (const YAML::Node inputs = node["inputs"])
+        readInputCodes(inputs, pjlink);
+    return pjlink;
 }
 
 ProjectorConfig projectorFrom(const YAML::Node& entry)
 {
     if (!entry.IsMap())
         refuse(entry, QStringLiteral("each projector must be a map with name and device"));
-    checkKeys(entry);
+    checkKeys(entry, Keys);
     ProjectorConfig projector;
     if (!entry["name"])
         refuse(entry, QStringLiteral("a projector has no name"));
@@ -149,6 +222,8 @@ ProjectorConfig projectorFrom(const YAML::Node& entry)
         if (!projector.console)
             refuse(console, QStringLiteral("console: %1").arg(why));
     }
+    if (const YAML::Node pjlink = entry["pjlink"])
+        projector.pjlink = pjlinkFrom(pjlink);
     return projector;
 }
 
@@ -177,6 +252,7 @@ FleetConfig fleetFrom(const YAML::Node& root)
     std::set<QString> names;
     std::set<QString> devices;
     std::set<std::pair<QString, quint16>> consoles;
+    std::set<std::pair<QString, quint16>> pjlinks;
     for (const YAML::Node& entry : list) {
         ProjectorConfig projector = projectorFrom(entry);
         if (!names.insert(projector.name).second)
@@ -190,6 +266,11 @@ FleetConfig fleetFrom(const YAML::Node& root)
             console && !consoles.insert({console->address.toString(), console->port}).second)
             refuse(entry["console"], QStringLiteral("the console address %1 is used twice")
                                          .arg(socketAddressText(*console)));
+        if (const auto& pjlink = projector.pjlink;
+            pjlink &&
+            !pjlinks.insert({pjlink->listen.address.toString(), pjlink->listen.port}).second)
+            refuse(entry["pjlink"]["listen"], QStringLiteral("the pjlink address %1 is used twice")
+                                                  .arg(socketAddressText(pjlink->listen)));
         fleet.projectors.push_back(std::move(projector));
     }
     return fleet;

@@ -11,11 +11,17 @@
 //       speed: 9600
 //       interval: 30s
 //       console: 127.0.0.1:4660   # where a console attaches (optional)
+//       pjlink:                   # where network controllers reach it (optional)
+//         listen: 0.0.0.0:4352
+//         password_file: /etc/qx200d/hall-b.pjlink   # absent: no authentication
 //   operator_quiet: 2s            # how long the line stays an operator's after its last line
+
+#include "protocol/StatusReading.h"
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
+#include <array>
 #include <chrono>
 #include <optional>
 #include <string_view>
@@ -34,12 +40,25 @@ struct SocketAddress {
     friend bool operator==(const SocketAddress&, const SocketAddress&) = default;
 };
 
+// A projector's network controller listener. Texts left empty are answered with defaults.
+struct PjlinkConfig {
+    SocketAddress listen;
+    QString passwordFile; // empty: no authentication
+    QString name;         // empty: the projector's name
+    QString manufacturer;
+    QString model;
+    QString info;
+    // The input codes of PC1, PC2, Video and HDMI, in the order of InputSource.
+    std::array<QByteArray, 4> inputs{"11", "12", "21", "31"};
+};
+
 struct ProjectorConfig {
     QString name;
     QString device; // as written: a path, tcp:HOST:PORT or rfc2217:HOST:PORT
     qint32 speed = DefaultSpeed;
     std::chrono::milliseconds interval = DefaultPollInterval;
     std::optional<SocketAddress> console; // where a console attaches, if anywhere
+    std::optional<PjlinkConfig> pjlink;   // where network controllers reach it, if anywhere
 };
 
 struct FleetConfig {

@@ -141,6 +141,16 @@ FleetMetrics::FleetMetrics()
       replyDuration_(prometheus::BuildHistogram()
                          .Name("qx200_reply_duration_seconds")
                          .Help("Time from sending a query to the end of its reply")
+                         .Register(counts_)),
+      pjlinkRequests_(prometheus::BuildCounter()
+                          .Name("qx200_pjlink_requests_total")
+                          .Help("Network controller requests answered, by command and result "
+                                "(ok, err1 ... err4)")
+                          .Register(counts_)),
+      pjlinkRefused_(prometheus::BuildCounter()
+                         .Name("qx200_pjlink_refused_logins_total")
+                         .Help("Network controller connections refused for a wrong password "
+                               "or a locked-out address")
                          .Register(counts_))
 {
 }
@@ -161,6 +171,21 @@ void FleetMetrics::watch(const Poller& poller)
     prometheus::Histogram& replies = replyDuration_.Add(base, ReplyDurationBuckets);
     QObject::connect(&poller, &Poller::replyTime,
                      [&replies](double seconds) { replies.Observe(seconds); });
+}
+
+void FleetMetrics::watch(const QString& projector, const PjlinkServer& server)
+{
+    const Labels base{{"projector", projector.toStdString()}};
+    prometheus::Family<prometheus::Counter>& requests = pjlinkRequests_;
+    QObject::connect(&server, &PjlinkServer::answered,
+                     [&requests, base](const QByteArray& command, const QByteArray& result) {
+                         requests
+                             .Add(with(with(base, "command", command.toStdString()), "result",
+                                       result.toStdString()))
+                             .Increment();
+                     });
+    prometheus::Counter& refused = pjlinkRefused_.Add(base);
+    QObject::connect(&server, &PjlinkServer::loginRefused, [&refused] { refused.Increment(); });
 }
 
 std::string FleetMetrics::exposition(const std::vector<ProjectorSnapshot>& snapshots) const

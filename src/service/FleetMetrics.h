@@ -6,6 +6,7 @@
 
 #include "service/Poller.h"
 #include "service/Snapshot.h"
+#include "service/pjlink/PjlinkServer.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/histogram.h>
@@ -28,6 +29,8 @@ public:
 
     // Counts the poller's errors, rounds and reply times.
     void watch(const Poller& poller);
+    // Counts the projector's network controller requests and refused logins.
+    void watch(const QString& projector, const PjlinkServer& server);
 
     // The snapshots' readings and the counts, in the Prometheus text exposition format.
     std::string exposition(const std::vector<ProjectorSnapshot>& snapshots) const;
@@ -38,6 +41,8 @@ private:
     prometheus::Family<prometheus::Counter>& rounds_;
     prometheus::Family<prometheus::Counter>& lateRounds_;
     prometheus::Family<prometheus::Histogram>& replyDuration_;
+    prometheus::Family<prometheus::Counter>& pjlinkRequests_;
+    prometheus::Family<prometheus::Counter>& pjlinkRefused_;
 };
 
 } // namespace qx200

@@ -7,6 +7,7 @@
 #include "service/Poller.h"
 
 #include <QDateTime>
+#include <QStringList>
 #include <chrono>
 #include <optional>
 
@@ -23,7 +24,9 @@ struct ProjectorSnapshot {
     QString operatorPeer;            // the attached console, if any
     std::optional<SocketAddress> console;
     std::optional<std::chrono::milliseconds> lastRoundTime; // once a round has ended
-    qint64 unsolicitedBytes = 0; // sent by the projector outside any exchange
+    qint64 unsolicitedBytes = 0;         // sent by the projector outside any exchange
+    std::optional<SocketAddress> pjlink; // where network controllers connect, when they can
+    QStringList pjlinkControllers;       // those connected now
 };
 
 } // namespace qx200

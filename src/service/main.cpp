@@ -11,6 +11,7 @@
 #include "service/LineRecorder.h"
 #include "service/ReadingNames.h"
 #include "service/ServiceOptions.h"
+#include "service/pjlink/PjlinkServers.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -124,6 +125,9 @@ int serve(const ServiceOptions& options, const FleetConfig& config)
     Consoles consoles(fleet);
     if (const QString error = consoles.start(); !error.isEmpty())
         return fail(error);
+    PjlinkServers pjlink(fleet);
+    if (const QString error = pjlink.start(); !error.isEmpty())
+        return fail(error);
     // Who did what: every line's traffic recorded with its senders, controllers' commands logged.
     std::vector<std::unique_ptr<LineRecorder>> recorders;
     for (const auto& projector : fleet.projectors()) {
@@ -171,6 +175,11 @@ int main(int argc, char** argv)
     const ConfigResult config = loadFleetConfig(options.config);
     if (!config.config)
         return fail(config.error);
+    const PjlinkCheck pjlink = checkPjlink(*config.config);
+    for (const QString& warning : pjlink.warnings)
+        print(stderr, QStringLiteral("qx200d: warning: %1\n").arg(warning));
+    if (!pjlink.errors.isEmpty())
+        return fail(pjlink.errors.join(QStringLiteral("\nqx200d: ")));
     if (options.mode == ServiceOptions::Mode::CheckConfig) {
         print(stdout, QStringLiteral("%1: %2 projectors, good\n")
                           .arg(options.config)

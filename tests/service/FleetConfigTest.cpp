@@ -53,6 +53,12 @@ TEST(FleetConfig, ReadsEveryField)
     speed: 9600
     interval: 30s
     console: "[::1]:4660"
+    pjlink:
+      listen: 0.0.0.0:4352
+      password_file: /etc/qx200d/hall-b.pjlink
+      name: Main hall
+      model: QX-200
+      inputs: {video: 22, hdmi: 32}
 operator_quiet: 5s
 )");
     ASSERT_TRUE(result.config.has_value()) << result.error.toStdString();
@@ -68,6 +74,15 @@ operator_quiet: 5s
     EXPECT_FALSE(projectors[0].console.has_value());
     EXPECT_EQ(projectors[1].console, (SocketAddress{QHostAddress::LocalHostIPv6, 4660}));
     EXPECT_EQ(result.config->operatorQuiet, milliseconds(5000));
+    EXPECT_FALSE(projectors[0].pjlink.has_value());
+    ASSERT_TRUE(projectors[1].pjlink.has_value());
+    const PjlinkConfig& pjlink = *projectors[1].pjlink;
+    EXPECT_EQ(pjlink.listen, (SocketAddress{QHostAddress::AnyIPv4, 4352}));
+    EXPECT_EQ(pjlink.passwordFile, "/etc/qx200d/hall-b.pjlink");
+    EXPECT_EQ(pjlink.name, "Main hall");
+    EXPECT_EQ(pjlink.model, "QX-200");
+    EXPECT_TRUE(pjlink.manufacturer.isEmpty());
+    EXPECT_EQ(pjlink.inputs, (std::array<QByteArray, 4>{"11", "12", "22", "32"}));
 }
 
 struct BadFile {
@@ -109,9 +124,34 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 4: speed must be 19200 or 9600, not \"115200\""},
         BadFile{"BadInterval", "projectors:\n  - name: a\n    device: /dev/x\n    interval: 10\n",
                 "line 4: interval \"10\" is no duration such as 500ms, 10s, 1m or 1h30m"},
-        BadFile{
-            "UnknownKey", "projectors:\n  - name: a\n    device: /dev/x\n    intervall: 5s\n",
-            "line 4: unknown key \"intervall\" (known: name, device, speed, interval, console)"},
+        BadFile{"UnknownKey", "projectors:\n  - name: a\n    device: /dev/x\n    intervall: 5s\n",
+                "line 4: unknown key \"intervall\" (known: name, device, speed, interval, console, "
+                "pjlink)"},
+        BadFile{"PjlinkWithoutListen",
+                "projectors:\n  - name: a\n    device: /dev/x\n    pjlink: {password_file: /p}\n",
+                "line 4: pjlink must be a map with listen (and password_file)"},
+        BadFile{"PjlinkUnknownKey",
+                "projectors:\n  - name: a\n    device: /dev/x\n    pjlink: {listen: "
+                "127.0.0.1:4352, password: x}\n",
+                "line 4: unknown key \"password\" (known: listen, password_file, name, "
+                "manufacturer, model, info, inputs)"},
+        BadFile{"PjlinkInputCode",
+                "projectors:\n  - name: a\n    device: /dev/x\n    pjlink:\n      listen: "
+                "127.0.0.1:4352\n      inputs: {hdmi: 61}\n",
+                "line 6: input code \"61\" must be a source type 1-5 and a number 1-9, such as 11 "
+                "or 31"},
+        BadFile{"PjlinkInputsTwice",
+                "projectors:\n  - name: a\n    device: /dev/x\n    pjlink:\n      listen: "
+                "127.0.0.1:4352\n      inputs: {hdmi: 11}\n",
+                "line 6: pjlink inputs must have four different codes"},
+        BadFile{"PjlinkNameTooLong",
+                "projectors:\n  - name: a\n    device: /dev/x\n    pjlink:\n      listen: "
+                "127.0.0.1:4352\n      manufacturer: 123456789012345678901234567890123\n",
+                "line 6: manufacturer must be printable ASCII of at most 32 characters"},
+        BadFile{"PjlinkTwice",
+                "projectors:\n  - {name: a, device: /dev/x, pjlink: {listen: 127.0.0.1:4352}}\n"
+                "  - {name: b, device: /dev/y, pjlink: {listen: 127.0.0.1:4352}}\n",
+                "line 3: the pjlink address 127.0.0.1:4352 is used twice"},
         BadFile{"DuplicateName",
                 "projectors:\n  - name: a\n    device: /dev/x\n  - name: a\n    device: /dev/y\n",
                 "line 4: the name \"a\" is used twice"},

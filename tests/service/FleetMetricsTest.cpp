@@ -43,7 +43,7 @@ struct Watched {
 
     QString text() const { return QString::fromStdString(metrics.exposition({snapshot})); }
 
-    Line line{ProjectorConfig{"hall-a", "/dev/ttyUSB0", 19200, std::chrono::seconds(10), {}}};
+    Line line{ProjectorConfig{"hall-a", "/dev/ttyUSB0", 19200, std::chrono::seconds(10), {}, {}}};
     Poller poller{line};
     ProjectorSnapshot snapshot;
     FleetMetrics metrics;

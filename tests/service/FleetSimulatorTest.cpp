@@ -30,9 +30,9 @@ TEST(FleetSimulator, HealthySilentAndUnpluggedProjectorsRunIndependently)
     testing::Simulator silent({QStringLiteral("--silent")});
     testing::Simulator unplugged;
     FleetConfig config;
-    config.projectors = {{"hall-a", healthy.link(), 19200, seconds(1), {}},
-                         {"hall-b", silent.link(), 19200, seconds(1), {}},
-                         {"hall-<c>", unplugged.link(), 9600, seconds(1), {}}};
+    config.projectors = {{"hall-a", healthy.link(), 19200, seconds(1), {}, {}},
+                         {"hall-b", silent.link(), 19200, seconds(1), {}, {}},
+                         {"hall-<c>", unplugged.link(), 9600, seconds(1), {}, {}}};
     Fleet fleet(config);
     const Poller& a = fleet.projectors()[0]->poller();
     const Poller& b = fleet.projectors()[1]->poller();

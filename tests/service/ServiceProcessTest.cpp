@@ -57,6 +57,33 @@ TEST(ServiceProcess, ChecksItsConfiguration)
     EXPECT_EQ(serveBad.exitCode, 1);
 }
 
+TEST(ServiceProcess, ChecksThePjlinkPasswordFiles)
+{
+    QTemporaryDir dir;
+    const QString password = dir.filePath(QStringLiteral("hall.pjlink"));
+    QFile file(password);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("secret\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    const QString config = writeFile(
+        dir, "projectors:\n  - name: a\n    device: /dev/x\n    pjlink:\n      listen: "
+             "127.0.0.1:4352\n      password_file: " +
+                 password.toUtf8() +
+                 "\n  - name: b\n    device: /dev/y\n    pjlink: {listen: 127.0.0.1:4353}\n");
+    const QByteArray warning = "qx200d: warning: b: pjlink on 127.0.0.1:4353 has no password_file: "
+                               "any controller that reaches it needs no password\n";
+    const ProgramRun open = runService({"--config", config, "--check-config"});
+    EXPECT_EQ(open.exitCode, 1);
+    EXPECT_EQ(open.err, warning + "qx200d: a: the password file " + password.toUtf8() +
+                            " is open to others than its owner (mode 0604); chmod 600 it\n");
+
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const ProgramRun good = runService({"--config", config, "--check-config"});
+    EXPECT_EQ(good.exitCode, 0);
+    EXPECT_EQ(good.err, warning);
+}
+
 TEST(ServiceProcess, UnknownOptionIsAnErrorWithUsage)
 {
     const ProgramRun run = runService({"--frobnicate"});

@@ -20,7 +20,8 @@ public:
     explicit PlayedLine(qint32 speed = 19200,
                         std::chrono::milliseconds interval = std::chrono::seconds(10),
                         LineTiming timing = QuickLine)
-        : line(ProjectorConfig{QStringLiteral("hall-a"), pty.link(), speed, interval, {}}, timing)
+        : line(ProjectorConfig{QStringLiteral("hall-a"), pty.link(), speed, interval, {}, {}},
+               timing)
     {
         QObject::connect(&line, &Line::received,
                          [this](const QByteArray& bytes) { taken_ += bytes.size(); });

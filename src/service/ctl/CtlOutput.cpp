@@ -57,13 +57,31 @@ QString stateText(const QJsonObject& projector)
     return projector[QStringLiteral("up")].toBool() ? QStringLiteral("up") : QStringLiteral("down");
 }
 
+// The network controller listener and who is connected to it: "0.0.0.0:4352: 10.0.0.5:40312".
+QString pjlinkText(const QJsonObject& projector)
+{
+    const QJsonObject pjlink = projector[QStringLiteral("pjlink")].toObject();
+    if (pjlink.isEmpty())
+        return QStringLiteral("-");
+    const QString controllers = valueText(pjlink[QStringLiteral("controllers")]);
+    const QString listen = pjlink[QStringLiteral("listen")].toString();
+    return controllers.isEmpty() ? listen : listen + QStringLiteral(": ") + controllers;
+}
+
 QString listTable(const QJsonArray& projectors)
 {
+    const bool pjlink = std::any_of(projectors.begin(), projectors.end(), [](const QJsonValue& p) {
+        return p.toObject().contains(QStringLiteral("pjlink"));
+    });
     std::vector<QStringList> rows{{"NAME", "STATE", "POWER", "LINE"}};
+    if (pjlink)
+        rows.front() << QStringLiteral("PJLINK");
     for (const QJsonValue& item : projectors) {
         const QJsonObject p = item.toObject();
         rows.push_back(
             {p[QStringLiteral("name")].toString(), stateText(p), powerText(p), lineHolder(p)});
+        if (pjlink)
+            rows.back() << pjlinkText(p);
     }
     std::vector<qsizetype> widths(rows.front().size(), 0);
     for (const QStringList& row : rows)

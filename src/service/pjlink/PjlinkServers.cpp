@@ -1,0 +1,103 @@
+#include "service/pjlink/PjlinkServers.h"
+
+#include "service/Fleet.h"
+#include "service/pjlink/PjlinkServer.h"
+
+#include <QFile>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace qx200 {
+
+namespace {
+
+constexpr qsizetype MaxPasswordBytes = 32;
+
+} // namespace
+
+std::optional<QByteArray> readPjlinkPassword(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error =
+            QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(file.handle(), &status) != 0 || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        *error = QStringLiteral("the password file %1 is open to others than its owner (mode %2); "
+                                "chmod 600 it")
+                     .arg(path)
+                     .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0'));
+        return std::nullopt;
+    }
+    QByteArray password = file.readLine(1024);
+    while (password.endsWith('\n') || password.endsWith('\r'))
+        password.chop(1);
+    const bool printable =
+        std::all_of(password.begin(), password.end(), [](char c) { return c >= 32 && c < 127; });
+    if (password.isEmpty() || password.size() > MaxPasswordBytes || !printable) {
+        *error = QStringLiteral("the password file %1 must hold one password of 1 to %2 printable "
+                                "ASCII characters on its first line")
+                     .arg(path)
+                     .arg(MaxPasswordBytes);
+        return std::nullopt;
+    }
+    return password;
+}
+
+PjlinkCheck checkPjlink(const FleetConfig& config)
+{
+    PjlinkCheck check;
+    for (const ProjectorConfig& projector : config.projectors) {
+        if (!projector.pjlink)
+            continue;
+        const QString where = QStringLiteral("%1: pjlink on %2")
+                                  .arg(projector.name, socketAddressText(projector.pjlink->listen));
+        QString why;
+        if (projector.pjlink->passwordFile.isEmpty())
+            check.warnings << where + QStringLiteral(" has no password_file: any controller that "
+                                                     "reaches it needs no password");
+        else if (!readPjlinkPassword(projector.pjlink->passwordFile, &why))
+            check.errors << QStringLiteral("%1: %2").arg(projector.name, why);
+    }
+    return check;
+}
+
+PjlinkServers::PjlinkServers(Fleet& fleet) : fleet_(fleet) {}
+
+PjlinkServers::~PjlinkServers() = default;
+
+QString PjlinkServers::start()
+{
+    for (const auto& projector : fleet_.projectors()) {
+        const ProjectorConfig& config = projector->config();
+        if (!config.pjlink)
+            continue;
+        QByteArray password;
+        if (!config.pjlink->passwordFile.isEmpty()) {
+            QString why;
+            const auto read = readPjlinkPassword(config.pjlink->passwordFile, &why);
+            if (!read)
+                return QStringLiteral("%1: %2").arg(config.name, why);
+            password = *read;
+        }
+        auto server = std::make_unique<PjlinkServer>(projector->line(), password);
+        if (const QString why = server->listen(config.pjlink->listen); !why.isEmpty())
+            return QStringLiteral("%1: cannot listen on the pjlink address %2: %3")
+                .arg(config.name, socketAddressText(config.pjlink->listen), why);
+        fleet_.attach(config.name, *server);
+        servers_.emplace_back(config.name, std::move(server));
+    }
+    return {};
+}
+
+const PjlinkServer* PjlinkServers::find(const QString& name) const
+{
+    for (const auto& [projector, server] : servers_)
+        if (projector == name)
+            return server.get();
+    return nullptr;
+}
+
+} // namespace qx200

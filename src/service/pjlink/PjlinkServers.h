@@ -1,0 +1,52 @@
+#pragma once
+
+// The network controller listeners of a fleet: one per projector that configures one, each with
+// the password from its file.
+
+#include "service/FleetConfig.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace qx200 {
+
+class Fleet;
+class PjlinkServer;
+
+// The password in the file: its first line, at most 32 printable ASCII characters. Nothing, and
+// the reason in *error, when the file cannot be read, is readable or writable by others than its
+// owner, or holds no such password.
+std::optional<QByteArray> readPjlinkPassword(const QString& path, QString* error);
+
+// What --check-config says about the listeners: the errors that stop the service from starting
+// (a password file it refuses) and the warnings (a listener without authentication).
+struct PjlinkCheck {
+    QStringList errors;
+    QStringList warnings;
+};
+PjlinkCheck checkPjlink(const FleetConfig& config);
+
+class PjlinkServers {
+public:
+    explicit PjlinkServers(Fleet& fleet);
+    ~PjlinkServers();
+    PjlinkServers(const PjlinkServers&) = delete;
+    PjlinkServers& operator=(const PjlinkServers&) = delete;
+
+    // Listens for every projector that has a listener configured. Empty on success, otherwise
+    // why the service cannot start.
+    QString start();
+
+    // The listener of the projector of that name; nullptr when it has none.
+    const PjlinkServer* find(const QString& name) const;
+
+private:
+    Fleet& fleet_;
+    std::vector<std::pair<QString, std::unique_ptr<PjlinkServer>>> servers_;
+};
+
+} // namespace qx200
