@@ -96,6 +96,11 @@ QByteArray inputCommand(InputSource input)
     return {};
 }
 
+QByteArray freezeCommand(bool on)
+{
+    return on ? "C43" : "C44";
+}
+
 QByteArray muteCommand(MuteTarget target, bool on)
 {
     if (target == MuteTarget::Video)

@@ -30,5 +30,6 @@ QByteArray powerCommand(bool on);
 QByteArray inputCommand(InputSource input);
 enum class MuteTarget { Video, Audio };
 QByteArray muteCommand(MuteTarget target, bool on);
+QByteArray freezeCommand(bool on);
 
 } // namespace qx200

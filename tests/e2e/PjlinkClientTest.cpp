@@ -71,7 +71,7 @@ TEST(PjlinkClient, DrivesAProjectorThroughTheService)
     const QJsonObject r = QJsonDocument::fromJson(client.readAllStandardOutput()).object();
     ASSERT_FALSE(r.isEmpty());
 
-    EXPECT_EQ(valueOf(r, "class"), "1");
+    EXPECT_EQ(valueOf(r, "class"), "2");
     EXPECT_EQ(valueOf(r, "name"), "hall-1");
     EXPECT_EQ(valueOf(r, "manufacturer"), "qx200d");
     EXPECT_EQ(valueOf(r, "model"), "QX200 on RS-232C");

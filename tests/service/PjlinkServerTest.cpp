@@ -112,7 +112,7 @@ TEST_F(PjlinkServerTest, AuthenticatesAndRefusesWrongDigestsThenTheAddress)
     start("secret", {.lockout = 1500ms});
     auto good = login("secret");
     EXPECT_EQ(good->ask("%1POWR ?"), "%1POWR=0");
-    EXPECT_EQ(good->ask("%1CLSS ?"), "%1CLSS=1"); // no digest after the first request
+    EXPECT_EQ(good->ask("%1CLSS ?"), "%1CLSS=2"); // no digest after the first request
 
     for (int i = 0; i < PjlinkServer::MaxWrongDigests; ++i) {
         auto wrong = login("guess");
@@ -168,6 +168,15 @@ TEST_F(PjlinkServerTest, EightControllersShareTheLineAndAConsoleMakesThemWait)
     EXPECT_EQ(controllers[3]->ask("%1POWR 0"), "%1POWR=ERR3");
     EXPECT_EQ(written_, QList<QByteArray>{});
     EXPECT_TRUE(answered_.contains("POWR err3"));
+
+    // Freezing is told by the lines written, a console's included; it thaws off the on state.
+    EXPECT_EQ(controllers[4]->ask("%2FREZ ?"), "%2FREZ=0");
+    ASSERT_TRUE(
+        testing::waitUntil([&] { return controllers[4]->ask("%1POWR ?") == "%1POWR=1"; }, WaitMs));
+    EXPECT_EQ(controllers[4]->ask("%2FREZ 1"), "%2FREZ=OK");
+    EXPECT_EQ(controllers[5]->ask("%2FREZ ?"), "%2FREZ=1");
+    EXPECT_EQ(controllers[5]->ask("%1POWR 0"), "%1POWR=OK");
+    EXPECT_EQ(controllers[5]->ask("%2FREZ ?"), "%2FREZ=0");
 }
 
 TEST_F(PjlinkServerTest, ClosesIdleLongAndGarbledConnections)
@@ -191,7 +200,7 @@ TEST_F(PjlinkServerTest, ClosesIdleLongAndGarbledConnections)
     Controller sloppy(server_->port());
     EXPECT_EQ(sloppy.next(), "PJLINK 0");
     EXPECT_EQ(sloppy.ask("%1inst  ? \n"), "%1INST=11 12 21 31");
-    EXPECT_EQ(sloppy.ask("%1clss ?"), "%1CLSS=1");
+    EXPECT_EQ(sloppy.ask("%1clss ?"), "%1CLSS=2");
     EXPECT_EQ(written_, QList<QByteArray>{});
 }
 

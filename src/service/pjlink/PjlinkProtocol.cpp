@@ -66,6 +66,31 @@ Plan setMute(QByteArrayView parameter, const Identity&)
     }
 }
 
+// "1" up a step, "0" down.
+Plan stepVolume(QByteArrayView parameter, const Identity&)
+{
+    if (parameter != "0" && parameter != "1")
+        return failure(Error::OutOfParameter);
+    return lines({parameter == "1" ? "C09" : "C0A"});
+}
+
+Plan setFreeze(QByteArrayView parameter, const Identity&)
+{
+    if (parameter != "0" && parameter != "1")
+        return failure(Error::OutOfParameter);
+    return lines({freezeCommand(parameter == "1")});
+}
+
+// "?11": the name of input 11 as the panel shows it.
+Plan inputName(QByteArrayView parameter, const Identity& identity)
+{
+    constexpr std::array<QByteArrayView, 4> Names{"PC1", "PC2", "Video", "HDMI"};
+    for (std::size_t i = 0; i < identity.inputs.size(); ++i)
+        if (parameter == '?' + identity.inputs[i])
+            return answer(Names[i].toByteArray());
+    return failure(Error::OutOfParameter);
+}
+
 QByteArray inputList(const Identity& identity)
 {
     QByteArray list;
@@ -140,38 +165,52 @@ using Setter = Plan (*)(QByteArrayView parameter, const Identity& identity);
 using Fixed = QByteArray (*)(const Identity& identity);
 using Reader = QByteArray (*)(const Readings& readings, const Identity& identity);
 
-// A command: the queries its answer is read from and how, or the fixed answer it has; how it
-// sets, if it does.
+// A command of a class: the queries its "?" is answered from and how, or the fixed answer it
+// has; what any other parameter does, if anything. Functions the projector lacks (filter,
+// resolutions, serial number, software version, microphone, replacement parts) have no row:
+// they are answered ERR1.
 struct CommandRow {
+    char cls;
     QByteArrayView command;
     std::vector<StatusQuery> queries;
     Reader read = nullptr;
     Fixed fixed = nullptr;
-    Setter set = nullptr;
+    Setter take = nullptr;
 };
 
-const std::array<CommandRow, 11>& commandRows()
+const std::vector<CommandRow>& commandRows()
 {
-    static const std::array<CommandRow, 11> rows{{
-        {"POWR", {StatusQuery::Power}, powerAnswer, nullptr, setPower},
-        {"INPT", {StatusQuery::Input}, inputAnswer, nullptr, setInput},
-        {"AVMT", {StatusQuery::Mute}, muteAnswer, nullptr, setMute},
-        {"ERST", {StatusQuery::Power}, errorStatusAnswer, nullptr, nullptr},
-        {"LAMP", {StatusQuery::LampHours, StatusQuery::LampMode}, lampAnswer, nullptr, nullptr},
-        {"INST", {}, nullptr, inputList, nullptr},
-        {"NAME", {}, nullptr, [](const Identity& i) { return i.name; }, nullptr},
-        {"INF1", {}, nullptr, [](const Identity& i) { return i.manufacturer; }, nullptr},
-        {"INF2", {}, nullptr, [](const Identity& i) { return i.model; }, nullptr},
-        {"INFO", {}, nullptr, [](const Identity& i) { return i.info; }, nullptr},
-        {"CLSS", {}, nullptr, [](const Identity&) { return QByteArray("1"); }, nullptr},
-    }};
+    using Q = StatusQuery;
+    static const std::vector<CommandRow> rows{
+        {'1', "POWR", {Q::Power}, powerAnswer, nullptr, setPower},
+        {'1', "INPT", {Q::Input}, inputAnswer, nullptr, setInput},
+        {'1', "AVMT", {Q::Mute}, muteAnswer, nullptr, setMute},
+        {'1', "ERST", {Q::Power}, errorStatusAnswer, nullptr, nullptr},
+        {'1', "LAMP", {Q::LampHours, Q::LampMode}, lampAnswer, nullptr, nullptr},
+        {'1', "INST", {}, nullptr, inputList, nullptr},
+        {'1', "NAME", {}, nullptr, [](const Identity& i) { return i.name; }, nullptr},
+        {'1', "INF1", {}, nullptr, [](const Identity& i) { return i.manufacturer; }, nullptr},
+        {'1', "INF2", {}, nullptr, [](const Identity& i) { return i.model; }, nullptr},
+        {'1', "INFO", {}, nullptr, [](const Identity& i) { return i.info; }, nullptr},
+        {'1', "CLSS", {}, nullptr, [](const Identity&) { return QByteArray("2"); }, nullptr},
+        {'2', "INPT", {Q::Input}, inputAnswer, nullptr, setInput},
+        {'2', "INST", {}, nullptr, inputList, nullptr},
+        {'2', "INNM", {}, nullptr, nullptr, inputName},
+        {'2', "SVOL", {}, nullptr, nullptr, stepVolume},
+        {'2',
+         "FREZ",
+         {},
+         nullptr,
+         [](const Identity& i) { return QByteArray(i.frozen ? "1" : "0"); },
+         setFreeze},
+    };
     return rows;
 }
 
-const CommandRow* rowOf(QByteArrayView command)
+const CommandRow* rowOf(char cls, QByteArrayView command)
 {
     for (const CommandRow& row : commandRows())
-        if (row.command == command)
+        if (row.cls == cls && row.command == command)
             return &row;
     return nullptr;
 }
@@ -255,29 +294,30 @@ Identity identityOf(const ProjectorConfig& projector)
                     text(c.manufacturer, QStringLiteral("qx200d"), MaxInfoBytes),
                     text(c.model, QStringLiteral("QX200 on RS-232C"), MaxInfoBytes),
                     text(c.info, QStringLiteral("serial ") + projector.device, MaxInfoBytes),
-                    c.inputs};
+                    c.inputs,
+                    false};
 }
 
 bool knownCommand(QByteArrayView command)
 {
-    return rowOf(command) != nullptr;
+    return rowOf('1', command) || rowOf('2', command);
 }
 
 Plan plan(const Request& request, const Identity& identity)
 {
-    const CommandRow* row = request.cls == '1' ? rowOf(request.command) : nullptr;
+    const CommandRow* row = rowOf(request.cls, request.command);
     if (!row)
         return failure(Error::Undefined);
-    if (request.parameter == "?")
+    if (request.parameter == "?" && (row->fixed || row->read))
         return row->fixed ? answer(row->fixed(identity)) : query(row->queries);
-    if (!row->set || request.parameter.isEmpty() || request.parameter.size() > MaxParameterBytes)
+    if (!row->take || request.parameter.isEmpty() || request.parameter.size() > MaxParameterBytes)
         return failure(Error::OutOfParameter);
-    return row->set(request.parameter, identity);
+    return row->take(request.parameter, identity);
 }
 
 QByteArray answerQuery(const Request& request, const Readings& readings, const Identity& identity)
 {
-    const CommandRow* row = rowOf(request.command);
+    const CommandRow* row = rowOf(request.cls, request.command);
     return row && row->read ? row->read(readings, identity) : errorText(Error::Undefined);
 }
 

@@ -62,6 +62,9 @@ struct Identity {
     QByteArray model;
     QByteArray info;
     std::array<QByteArray, 4> inputs; // in the order of InputSource
+    // Whether the picture is frozen, as the lines written to the projector tell (it has no
+    // query for it).
+    bool frozen = false;
 };
 
 Identity identityOf(const ProjectorConfig& projector);

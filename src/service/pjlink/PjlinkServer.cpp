@@ -226,6 +226,16 @@ PjlinkServer::PjlinkServer(Line& line, QByteArray password, PjlinkTiming timing,
 {
     clock_.start();
     connect(&server_, &QTcpServer::newConnection, this, &PjlinkServer::accept);
+    // The projector cannot be asked whether its picture is frozen: the lines tell, whoever
+    // sends them, and the picture thaws when the projector leaves the on state.
+    connect(&line_, &Line::written, this, [this](const QByteArray& bytes, const Origin&) {
+        if (bytes == freezeCommand(true) + '\r' || bytes == freezeCommand(false) + '\r')
+            identity_.frozen = bytes == freezeCommand(true) + '\r';
+    });
+    connect(&line_, &Line::powerChanged, this, [this] {
+        if (line_.power() != PowerState::On)
+            identity_.frozen = false;
+    });
 }
 
 PjlinkServer::~PjlinkServer()
