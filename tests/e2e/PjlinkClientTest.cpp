@@ -106,6 +106,21 @@ TEST(PjlinkClient, DrivesAProjectorThroughTheService)
         << metrics.body.constData();
     EXPECT_TRUE(
         metrics.body.contains(R"(qx200_pjlink_refused_logins_total{projector="hall-1"} 1)"));
+
+    // A controller connected shows in the service's list.
+    QTcpSocket controller;
+    controller.connectToHost(QHostAddress::LocalHost, pjlinkPort);
+    ASSERT_TRUE(controller.waitForConnected(5000) && controller.waitForReadyRead(5000));
+    QProcess ctl;
+    ctl.start(QStringLiteral(QX200CTL_PATH),
+              {"--socket", dir.filePath(QStringLiteral("qx200d.sock")), "list"});
+    ASSERT_TRUE(ctl.waitForFinished(30000));
+    const QString list = QString::fromUtf8(ctl.readAllStandardOutput());
+    EXPECT_TRUE(list.startsWith("NAME ")) << list.toStdString();
+    EXPECT_TRUE(list.contains(QStringLiteral("  PJLINK\n"))) << list.toStdString();
+    EXPECT_TRUE(list.contains(
+        QStringLiteral("127.0.0.1:%1: 127.0.0.1:%2\n").arg(pjlinkPort).arg(controller.localPort())))
+        << list.toStdString();
 }
 
 } // namespace
