@@ -19,6 +19,20 @@ TEST(PjlinkProtocol, DigestOfThePublishedExample)
                                "JBMIAProjectorLink"));
 }
 
+TEST(PjlinkProtocol, SearchIsAnsweredWithAStableLocalHardwareAddress)
+{
+    const QByteArray address = hardwareAddressOf(QStringLiteral("hall-1"));
+    EXPECT_EQ(address, hardwareAddressOf(QStringLiteral("hall-1")));
+    EXPECT_NE(address, hardwareAddressOf(QStringLiteral("hall-2")));
+    ASSERT_EQ(address.size(), 17);
+    const int first = address.left(2).toInt(nullptr, 16);
+    EXPECT_EQ(first & 0x03, 0x02); // locally administered, unicast
+    EXPECT_EQ(searchAnswer("%2SRCH\r", address), "%2ACKN=" + address + '\r');
+    EXPECT_EQ(searchAnswer("%2srch", address), "%2ACKN=" + address + '\r');
+    EXPECT_EQ(searchAnswer("%2ACKN=" + address, address), std::nullopt);
+    EXPECT_EQ(searchAnswer("%1SRCH", address), std::nullopt);
+}
+
 TEST(PjlinkProtocol, ParsesLeniently)
 {
     const std::vector<std::pair<QByteArray, std::optional<Request>>> rows{

@@ -3,10 +3,13 @@
 
 #include "service/pjlink/PjlinkServer.h"
 #include "service/Line.h"
+#include "service/pjlink/PjlinkSearch.h"
 #include "support/EventLoop.h"
 #include "support/Simulator.h"
 
+#include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -202,6 +205,30 @@ TEST_F(PjlinkServerTest, ClosesIdleLongAndGarbledConnections)
     EXPECT_EQ(sloppy.ask("%1inst  ? \n"), "%1INST=11 12 21 31");
     EXPECT_EQ(sloppy.ask("%1clss ?"), "%1CLSS=2");
     EXPECT_EQ(written_, QList<QByteArray>{});
+}
+
+TEST(PjlinkSearch, EachProjectorOnTheAddressAnswersASearch)
+{
+    const QByteArray a = pjlink::hardwareAddressOf(QStringLiteral("hall-1"));
+    const QByteArray b = pjlink::hardwareAddressOf(QStringLiteral("hall-2"));
+    PjlinkSearch search({a, b});
+    ASSERT_EQ(search.bind(QHostAddress::LocalHost, 0), QString());
+    QUdpSocket controller;
+    ASSERT_TRUE(controller.bind(QHostAddress::LocalHost, 0));
+    controller.writeDatagram("%2SRCH garbage", QHostAddress::LocalHost, search.port());
+    controller.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, search.port());
+    QList<QByteArray> answers;
+    testing::waitUntil(
+        [&] {
+            while (controller.hasPendingDatagrams())
+                answers << controller.receiveDatagram().data();
+            return answers.size() >= 2;
+        },
+        WaitMs);
+    testing::runFor(100); // nothing more comes
+    while (controller.hasPendingDatagrams())
+        answers << controller.receiveDatagram().data();
+    EXPECT_EQ(answers, (QList<QByteArray>{"%2ACKN=" + a + '\r', "%2ACKN=" + b + '\r'}));
 }
 
 } // namespace

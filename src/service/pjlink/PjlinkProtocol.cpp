@@ -282,6 +282,21 @@ bool digestMatches(QByteArrayView sent, QByteArrayView random, QByteArrayView pa
            digest == digestOf(random.toByteArray() + ' ', password);
 }
 
+QByteArray hardwareAddressOf(const QString& projector)
+{
+    QByteArray bytes =
+        QCryptographicHash::hash(projector.toUtf8(), QCryptographicHash::Md5).left(6);
+    bytes[0] = char((bytes[0] & 0xFC) | 0x02); // locally administered, unicast
+    return bytes.toHex(':').toUpper();
+}
+
+std::optional<QByteArray> searchAnswer(QByteArrayView datagram, QByteArrayView hardwareAddress)
+{
+    if (trimmed(datagram).toByteArray().toUpper() != "%2SRCH")
+        return std::nullopt;
+    return "%2ACKN=" + hardwareAddress.toByteArray() + '\r';
+}
+
 Identity identityOf(const ProjectorConfig& projector)
 {
     const std::optional<PjlinkConfig>& pjlink = projector.pjlink;

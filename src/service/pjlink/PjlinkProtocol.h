@@ -55,6 +55,13 @@ QByteArray digestOf(QByteArrayView random, QByteArrayView password);
 // controllers compute with a blank between random and password, and upper-case hexadecimal.
 bool digestMatches(QByteArrayView sent, QByteArrayView random, QByteArrayView password);
 
+// A stable, locally administered hardware address made from the projector's name, as search
+// answers give it: "02:1A:2B:3C:4D:5E".
+QByteArray hardwareAddressOf(const QString& projector);
+
+// The answer to a search datagram ("%2SRCH", leniently), or nothing for any other datagram.
+std::optional<QByteArray> searchAnswer(QByteArrayView datagram, QByteArrayView hardwareAddress);
+
 // The texts and input codes a projector answers with, defaults filled in.
 struct Identity {
     QByteArray name;

@@ -1,10 +1,14 @@
 #include "service/pjlink/PjlinkServers.h"
 
 #include "service/Fleet.h"
+#include "service/pjlink/PjlinkProtocol.h"
+#include "service/pjlink/PjlinkSearch.h"
 #include "service/pjlink/PjlinkServer.h"
 
 #include <QFile>
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <sys/stat.h>
 
 namespace qx200 {
@@ -70,6 +74,7 @@ PjlinkServers::~PjlinkServers() = default;
 
 QString PjlinkServers::start()
 {
+    std::map<QString, std::pair<QHostAddress, std::vector<QByteArray>>> searched;
     for (const auto& projector : fleet_.projectors()) {
         const ProjectorConfig& config = projector->config();
         if (!config.pjlink)
@@ -88,6 +93,20 @@ QString PjlinkServers::start()
                 .arg(config.name, socketAddressText(config.pjlink->listen), why);
         fleet_.attach(config.name, *server);
         servers_.emplace_back(config.name, std::move(server));
+        auto& [address, hardwareAddresses] = searched[config.pjlink->listen.address.toString()];
+        address = config.pjlink->listen.address;
+        hardwareAddresses.push_back(pjlink::hardwareAddressOf(config.name));
+    }
+    for (auto& [text, at] : searched) {
+        auto search = std::make_unique<PjlinkSearch>(std::move(at.second));
+        if (const QString why = search->bind(at.first); !why.isEmpty())
+            std::fputs(QStringLiteral("qx200d: pjlink: no search on %1: %2\n")
+                           .arg(socketAddressText({at.first, PjlinkSearchPort}), why)
+                           .toLocal8Bit()
+                           .constData(),
+                       stderr);
+        else
+            searches_.push_back(std::move(search));
     }
     return {};
 }

@@ -16,6 +16,7 @@ namespace qx200 {
 
 class Fleet;
 class PjlinkServer;
+class PjlinkSearch;
 
 // The password in the file: its first line, at most 32 printable ASCII characters. Nothing, and
 // the reason in *error, when the file cannot be read, is readable or writable by others than its
@@ -37,8 +38,9 @@ public:
     PjlinkServers(const PjlinkServers&) = delete;
     PjlinkServers& operator=(const PjlinkServers&) = delete;
 
-    // Listens for every projector that has a listener configured. Empty on success, otherwise
-    // why the service cannot start.
+    // Listens for every projector that has a listener configured, and for searches on UDP at
+    // each of their addresses. Empty on success, otherwise why the service cannot start; a
+    // search port that cannot be bound is logged, not fatal.
     QString start();
 
     // The listener of the projector of that name; nullptr when it has none.
@@ -47,6 +49,7 @@ public:
 private:
     Fleet& fleet_;
     std::vector<std::pair<QString, std::unique_ptr<PjlinkServer>>> servers_;
+    std::vector<std::unique_ptr<PjlinkSearch>> searches_;
 };
 
 } // namespace qx200
