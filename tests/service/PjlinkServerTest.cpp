@@ -79,6 +79,7 @@ protected:
         ProjectorConfig config;
         config.name = QStringLiteral("hall-1");
         config.device = simulator_.link();
+        config.interval = 1s;
         line_ = std::make_unique<Line>(config);
         line_->open();
         QObject::connect(line_.get(), &Line::written,
@@ -205,6 +206,36 @@ TEST_F(PjlinkServerTest, ClosesIdleLongAndGarbledConnections)
     EXPECT_EQ(sloppy.ask("%1inst  ? \n"), "%1INST=11 12 21 31");
     EXPECT_EQ(sloppy.ask("%1clss ?"), "%1CLSS=2");
     EXPECT_EQ(written_, QList<QByteArray>{});
+}
+
+TEST_F(PjlinkServerTest, NotifiesTheLastControllerOfPowerAndInput)
+{
+    start();
+    QUdpSocket notifications;
+    ASSERT_TRUE(notifications.bind(QHostAddress::LocalHost, 0));
+    server_->setNotificationPort(notifications.localPort());
+    Poller poller(*line_);
+    server_->watch(poller);
+    poller.start();
+    Controller controller(server_->port());
+    EXPECT_EQ(controller.next(), "PJLINK 0");
+    ASSERT_TRUE(testing::waitUntil([&] { return poller.roundsDone() >= 1; }, WaitMs));
+    EXPECT_EQ(controller.ask("%1POWR 1"), "%1POWR=OK");
+    QList<QByteArray> told;
+    const auto tells = [&](const QByteArray& datagram) {
+        return testing::waitUntil(
+            [&] {
+                while (notifications.hasPendingDatagrams())
+                    told << notifications.receiveDatagram().data();
+                return told.contains(datagram);
+            },
+            15000);
+    };
+    EXPECT_TRUE(tells("%2POWR=3\r"));
+    EXPECT_TRUE(tells("%2POWR=1\r"));
+    EXPECT_EQ(controller.ask("%1INPT 31"), "%1INPT=OK");
+    EXPECT_TRUE(tells("%2INPT=31\r"));
+    EXPECT_FALSE(told.contains("%2INPT=11\r")); // the input before was not a change
 }
 
 TEST(PjlinkSearch, EachProjectorOnTheAddressAnswersASearch)

@@ -222,7 +222,8 @@ private:
 
 PjlinkServer::PjlinkServer(Line& line, QByteArray password, PjlinkTiming timing, QObject* parent)
     : QObject(parent), line_(line), password_(std::move(password)), timing_(timing),
-      identity_(pjlink::identityOf(line.config()))
+      identity_(pjlink::identityOf(line.config())),
+      hardwareAddress_(pjlink::hardwareAddressOf(line.config().name))
 {
     clock_.start();
     connect(&server_, &QTcpServer::newConnection, this, &PjlinkServer::accept);
@@ -235,7 +236,11 @@ PjlinkServer::PjlinkServer(Line& line, QByteArray password, PjlinkTiming timing,
     connect(&line_, &Line::powerChanged, this, [this] {
         if (line_.power() != PowerState::On)
             identity_.frozen = false;
+        Readings readings;
+        readings.power = PowerReading{line_.power(), {}};
+        notify("POWR", pjlink::answerQuery({'1', "POWR", "?"}, readings, identity_));
     });
+    connect(&line_, &Line::back, this, [this] { notify("LKUP", hardwareAddress_); });
 }
 
 PjlinkServer::~PjlinkServer()
@@ -256,6 +261,35 @@ QStringList PjlinkServer::controllers() const
     return peers;
 }
 
+void PjlinkServer::watch(const Poller& poller)
+{
+    connect(&poller, &Poller::roundEnded, this, [this, &poller] { polled(poller.readings()); });
+}
+
+// The input and the error status, told when a round reads them different from the last told.
+void PjlinkServer::polled(const Readings& readings)
+{
+    const auto tell = [this, &readings](QByteArrayView command, std::optional<QByteArray>& last,
+                                        bool read) {
+        if (!read)
+            return;
+        const QByteArray body =
+            pjlink::answerQuery({'1', command.toByteArray(), "?"}, readings, identity_);
+        if (last && *last != body)
+            notify(command, body);
+        last = body;
+    };
+    tell("INPT", polledInput_, readings.input.has_value());
+    tell("ERST", polledErrors_, readings.power.has_value());
+}
+
+void PjlinkServer::notify(QByteArrayView command, const QByteArray& body)
+{
+    if (notifyTo_)
+        notifier_.writeDatagram("%2" + command.toByteArray() + '=' + body + '\r', *notifyTo_,
+                                notificationPort_);
+}
+
 void PjlinkServer::accept()
 {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
@@ -268,6 +302,7 @@ void PjlinkServer::accept()
             hangUp(socket);
             continue;
         }
+        notifyTo_ = socket->peerAddress();
         connections_.push_back(new Connection(*this, socket));
         emit controllersChanged();
     }

@@ -15,6 +15,10 @@
 // capped, an idle connection closed after PjlinkTiming::idle. Wrong digests: MaxWrongDigests
 // from one address within PjlinkTiming::lockoutWindow refuse that address for
 // PjlinkTiming::lockout, logged once.
+//
+// Status notifications go by UDP to the notification port of the controller that connected
+// last: "%2POWR=" when the power state changes, "%2INPT=" and "%2ERST=" when the poller reads a
+// new input or error status, "%2LKUP=" with the hardware address when the line comes back.
 
 #include "service/FleetConfig.h"
 #include "service/Poller.h"
@@ -27,6 +31,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTcpServer>
+#include <QUdpSocket>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -62,6 +67,11 @@ public:
     // The connected controllers, "10.0.0.5:40312", in the order they came.
     QStringList controllers() const;
 
+    // Sends notifications of what the poller reads, besides those of the line.
+    void watch(const Poller& poller);
+    // Where controllers receive notifications (4352 unless a test says otherwise).
+    void setNotificationPort(quint16 port) { notificationPort_ = port; }
+
 signals:
     // A request answered: its command ("POWR"; "other" for one this projector does not know,
     // "-" for a line that is no request) and "ok" or "err1" ... "err4".
@@ -88,6 +98,8 @@ private:
     bool lockedOut(const QString& host);
     void wrongDigest(const QString& host);
     void log(const QString& text) const;
+    void notify(QByteArrayView command, const QByteArray& body);
+    void polled(const Readings& readings);
 
     Line& line_;
     QByteArray password_;
@@ -107,6 +119,13 @@ private:
     QElapsedTimer clock_;
     QHash<QString, std::deque<qint64>> wrongDigests_;
     QHash<QString, qint64> lockedUntil_;
+
+    QUdpSocket notifier_;
+    quint16 notificationPort_ = 4352;
+    std::optional<QHostAddress> notifyTo_; // the controller that connected last
+    QByteArray hardwareAddress_;
+    std::optional<QByteArray> polledInput_; // the last notified bodies
+    std::optional<QByteArray> polledErrors_;
 };
 
 } // namespace qx200

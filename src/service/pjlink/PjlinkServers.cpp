@@ -91,6 +91,7 @@ QString PjlinkServers::start()
         if (const QString why = server->listen(config.pjlink->listen); !why.isEmpty())
             return QStringLiteral("%1: cannot listen on the pjlink address %2: %3")
                 .arg(config.name, socketAddressText(config.pjlink->listen), why);
+        server->watch(projector->poller());
         fleet_.attach(config.name, *server);
         servers_.emplace_back(config.name, std::move(server));
         auto& [address, hardwareAddresses] = searched[config.pjlink->listen.address.toString()];
