@@ -20,6 +20,8 @@ using pjlink::Error;
 
 // What a controller may send at most before its line ends: a digest and a request.
 constexpr qsizetype MaxLineBytes = pjlink::DigestChars + pjlink::MaxRequestBytes;
+// Answers a controller may leave unread before it is dropped.
+constexpr qint64 MaxUnsentBytes = 16 * 1024;
 
 // The error a line's reply stands for; nothing when it was answered.
 std::optional<Error> replyError(const Reply& reply)
@@ -205,6 +207,10 @@ private:
         socket_->write(pjlink::replyLine(request, body));
         emit server_.answered(pjlink::knownCommand(request.command) ? request.command : "other",
                               resultOf(body));
+        if (socket_->bytesToWrite() > MaxUnsentBytes) {
+            close(); // it asks and never reads the answers
+            return;
+        }
         // What arrived meanwhile is taken once this call is done.
         QMetaObject::invokeMethod(this, &Connection::readable, Qt::QueuedConnection);
     }
@@ -302,7 +308,7 @@ void PjlinkServer::accept()
             hangUp(socket);
             continue;
         }
-        notifyTo_ = socket->peerAddress();
+        notifyTo_ = QHostAddress(hostText(socket->peerAddress()));
         connections_.push_back(new Connection(*this, socket));
         emit controllersChanged();
     }
