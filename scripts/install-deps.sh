@@ -11,8 +11,8 @@ packages=(
   clang-14 libclang-rt-14-dev
   xvfb xauth socat util-linux procps
   ccache desktop-file-utils
-  libyaml-cpp-dev prometheus-cpp-dev
-  ser2net prometheus
+  libyaml-cpp-dev prometheus-cpp-dev libcrypt-dev zlib1g-dev
+  ser2net prometheus prometheus-alertmanager openssl
   dpkg-dev scdoc man-db lintian bash-completion
   nodejs
 )

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <QtGlobal>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -25,11 +26,12 @@ QuitSignals::~QuitSignals()
         ::close(signals_);
 }
 
-void QuitSignals::listen(std::function<void()> quit)
+void QuitSignals::listen(std::function<void()> quit, std::function<void()> hangUp)
 {
     if (signals_ < 0)
         return;
     quit_ = std::move(quit);
+    hangUp_ = std::move(hangUp);
     // A child of the application object, so it goes before the event loop's machinery does.
     auto* notifier = new QSocketNotifier(signals_, QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { takeSignal(); });
@@ -38,10 +40,17 @@ void QuitSignals::listen(std::function<void()> quit)
 void QuitSignals::takeSignal()
 {
     signalfd_siginfo info{};
-    bool got = false;
-    while (::read(signals_, &info, sizeof info) == sizeof info)
-        got = true;
-    if (!got)
+    bool quit = false;
+    bool hungUp = false;
+    while (::read(signals_, &info, sizeof info) == sizeof info) {
+        if (info.ssi_signo == SIGHUP && hangUp_)
+            hungUp = true;
+        else
+            quit = true;
+    }
+    if (hungUp)
+        hangUp_();
+    if (!quit)
         return;
     received_ = true;
     if (quit_)

@@ -16,8 +16,9 @@ public:
     QuitSignals& operator=(const QuitSignals&) = delete;
 
     // From now on each signal runs `quit` on the event loop; one that came earlier runs as soon
-    // as the loop runs. Needs the application object, and must outlive it.
-    void listen(std::function<void()> quit);
+    // as the loop runs. Needs the application object, and must outlive it. With `hangUp`, SIGHUP
+    // runs that instead (a service re-reads its configuration).
+    void listen(std::function<void()> quit, std::function<void()> hangUp = {});
     // Whether a signal has asked to quit.
     bool received() const { return received_; }
 
@@ -26,6 +27,7 @@ private:
 
     int signals_ = -1;
     std::function<void()> quit_;
+    std::function<void()> hangUp_;
     bool received_ = false;
 };
 

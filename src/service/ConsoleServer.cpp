@@ -204,33 +204,63 @@ Consoles::Consoles(Fleet& fleet) : fleet_(fleet) {}
 
 Consoles::~Consoles()
 {
+    for (const QMetaObject::Connection& connection : reloads_)
+        QObject::disconnect(connection);
     servers_.clear();
     if (!file_.isEmpty())
         QFile::remove(file_);
 }
 
+QString Consoles::serve(Projector& projector)
+{
+    const ProjectorConfig& config = projector.config();
+    if (!config.console)
+        return {};
+    auto server = std::make_unique<ConsoleServer>(projector.line());
+    if (const QString why = server->listen(*config.console); !why.isEmpty())
+        return QStringLiteral("%1: cannot listen on the console address %2: %3")
+            .arg(config.name, socketAddressText(*config.console), why);
+    servers_.push_back({&projector, std::move(server)});
+    return {};
+}
+
 QString Consoles::start()
 {
-    QList<ConsoleAddress> addresses;
     for (const auto& projector : fleet_.projectors()) {
-        const ProjectorConfig& config = projector->config();
-        if (!config.console)
-            continue;
-        auto server = std::make_unique<ConsoleServer>(projector->line());
-        if (const QString why = server->listen(*config.console); !why.isEmpty())
-            return QStringLiteral("%1: cannot listen on the console address %2: %3")
-                .arg(config.name, socketAddressText(*config.console), why);
-        addresses.append({config.device, consoleAttachAddress(*config.console)});
-        servers_.push_back(std::move(server));
+        if (const QString why = serve(*projector); !why.isEmpty())
+            return why;
     }
-    if (addresses.isEmpty())
-        return {};
+    writeFile();
+    reloads_.push_back(QObject::connect(&fleet_, &Fleet::added, [this](Projector& projector) {
+        if (const QString why = serve(projector); !why.isEmpty())
+            printLine(why);
+        writeFile();
+    }));
+    reloads_.push_back(QObject::connect(&fleet_, &Fleet::removing, [this](Projector& projector) {
+        std::erase_if(servers_, [&](const Served& s) { return s.projector == &projector; });
+        writeFile();
+    }));
+    return {};
+}
+
+void Consoles::writeFile()
+{
+    QList<ConsoleAddress> addresses;
+    for (const Served& served : servers_) {
+        const ProjectorConfig& config = served.projector->config();
+        addresses.append({config.device, consoleAttachAddress(*config.console)});
+    }
+    if (addresses.isEmpty()) {
+        if (!file_.isEmpty())
+            QFile::remove(file_);
+        file_.clear();
+        return;
+    }
     const QString folder = serviceRuntimeDirectory();
     if (const QString why = writeConsoleAddresses(folder, addresses); !why.isEmpty())
         printLine(QStringLiteral("cannot tell consoles where to attach: %1").arg(why));
     else
         file_ = QDir(folder).filePath(QLatin1String(ConsoleAddressesFileName));
-    return {};
 }
 
 } // namespace qx200

@@ -26,6 +26,7 @@ namespace qx200 {
 
 class Fleet;
 class Line;
+class Projector;
 
 class ConsoleServer final : public QObject {
     Q_OBJECT
@@ -71,7 +72,8 @@ QString peerText(const QHostAddress& address, quint16 port);
 // loopback one for a listener on every address.
 QString consoleAttachAddress(const SocketAddress& listening);
 
-// The console servers of a fleet and the file that tells consoles where they are.
+// The console servers of a fleet and the file that tells consoles where they are. Projectors a
+// reload adds or removes get or lose theirs; the others keep theirs, attached consoles and all.
 class Consoles {
 public:
     explicit Consoles(Fleet& fleet);
@@ -86,9 +88,17 @@ public:
     QString start();
 
 private:
+    struct Served {
+        const Projector* projector;
+        std::unique_ptr<ConsoleServer> server;
+    };
+
+    QString serve(Projector& projector);
+    void writeFile();
+
     Fleet& fleet_;
-    std::vector<std::unique_ptr<ConsoleServer>> servers_;
+    std::vector<Served> servers_;
+    std::vector<QMetaObject::Connection> reloads_;
     QString file_; // written, to be removed at exit
 };
-
 } // namespace qx200

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <algorithm>
 #include <cstdio>
 
 namespace qx200 {
@@ -108,27 +109,88 @@ ProjectorSnapshot Projector::snapshot() const
 }
 
 Fleet::Fleet(const FleetConfig& config, LineTiming lineTiming, PollTiming pollTiming)
+    : lineTiming_(lineTiming), pollTiming_(pollTiming)
 {
-    lineTiming.operatorQuiet = config.operatorQuiet;
-    for (const ProjectorConfig& projectorConfig : config.projectors) {
-        auto projector = std::make_unique<Projector>(projectorConfig, lineTiming, pollTiming);
-        metrics_.watch(projector->poller());
-        logChanges(*projector);
-        const auto changed = [this, name = projectorConfig.name] { emit this->changed(name); };
-        Line& line = projector->line();
-        connect(&projector->poller(), &Poller::roundEnded, this, changed);
-        connect(&line, &Line::operatorChanged, this, changed);
-        connect(&line, &Line::powerChanged, this, changed);
-        connect(&line, &Line::lost, this, changed);
-        connect(&line, &Line::back, this, changed);
-        projectors_.push_back(std::move(projector));
+    lineTiming_.operatorQuiet = config.operatorQuiet;
+    for (const ProjectorConfig& projectorConfig : config.projectors)
+        add(projectorConfig);
+}
+
+Projector& Fleet::add(const ProjectorConfig& config)
+{
+    auto projector = std::make_unique<Projector>(config, lineTiming_, pollTiming_);
+    metrics_.watch(projector->poller());
+    logChanges(*projector);
+    const auto changed = [this, name = config.name] { emit this->changed(name); };
+    Line& line = projector->line();
+    connect(&projector->poller(), &Poller::roundEnded, this, changed);
+    connect(&line, &Line::operatorChanged, this, changed);
+    connect(&line, &Line::powerChanged, this, changed);
+    connect(&line, &Line::lost, this, changed);
+    connect(&line, &Line::back, this, changed);
+    projectors_.push_back(std::move(projector));
+    return *projectors_.back();
+}
+
+void Fleet::remove(std::size_t index)
+{
+    Projector& projector = *projectors_[index];
+    emit removing(projector);
+    const QString name = projector.config().name;
+    metrics_.forget(projector.poller());
+    projectors_.erase(projectors_.begin() + std::ptrdiff_t(index));
+    emit changed(name);
+}
+
+ReloadSummary Fleet::reload(const FleetConfig& config)
+{
+    ReloadSummary summary;
+    // A new quiet time changes every line's timing: all are made anew.
+    const bool retimed = config.operatorQuiet != lineTiming_.operatorQuiet;
+    lineTiming_.operatorQuiet = config.operatorQuiet;
+    std::vector<const ProjectorConfig*> toAdd;
+    for (const ProjectorConfig& wanted : config.projectors) {
+        Projector* running = find(wanted.name);
+        if (running && running->config() == wanted && !retimed) {
+            ++summary.kept;
+            continue;
+        }
+        (running ? summary.reopened : summary.added).append(wanted.name);
+        toAdd.push_back(&wanted);
     }
+    // Gone or changed ones first, so that their devices and addresses are free again.
+    for (std::size_t i = projectors_.size(); i-- > 0;) {
+        const QString& name = projectors_[i]->config().name;
+        const bool listed = std::any_of(config.projectors.begin(), config.projectors.end(),
+                                        [&](const ProjectorConfig& p) { return p.name == name; });
+        if (!listed)
+            summary.removed.prepend(name);
+        if (!listed || summary.reopened.contains(name))
+            remove(i);
+    }
+    for (const ProjectorConfig* wanted : toAdd) {
+        Projector& projector = add(*wanted);
+        if (started_) {
+            projector.line().open();
+            projector.poller().start();
+        }
+        emit added(projector);
+        emit changed(wanted->name);
+    }
+    return summary;
+}
+
+bool Fleet::ready() const
+{
+    return std::all_of(projectors_.begin(), projectors_.end(),
+                       [](const auto& projector) { return projector->poller().roundsDone() > 0; });
 }
 
 Fleet::~Fleet() = default;
 
 void Fleet::start()
 {
+    started_ = true;
     for (const auto& projector : projectors_) {
         projector->line().open();
         projector->poller().start();
@@ -162,24 +224,18 @@ std::vector<ProjectorSnapshot> Fleet::snapshots() const
     return all;
 }
 
-HttpResponse Fleet::respond(const QByteArray& path) const
+QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots,
+                      const QByteArray& metricsPath)
 {
-    if (path == "/metrics")
-        return {200, "text/plain; version=0.0.4; charset=utf-8",
-                QByteArray::fromStdString(metrics_.exposition(snapshots()))};
-    if (path == "/")
-        return {200, "text/html; charset=utf-8", statusPage(snapshots())};
-    return {404, "text/plain; charset=utf-8", "not found: try / or /metrics\n"};
-}
-
-QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots)
-{
-    QString page = QStringLiteral(
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>qx200d</title>"
-        "</head>\n<body><h1>qx200d</h1>\n<p><a href=\"/metrics\">Metrics</a></p>\n"
-        "<table border=\"1\">\n<tr><th>Projector</th><th>Device</th><th>State</th><th>Power</th>"
-        "<th>Held by</th><th>PJLink, controllers</th><th>Last reply "
-        "(UTC)</th><th>Readings</th></tr>\n");
+    QString page =
+        QStringLiteral(
+            "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>qx200d</title>"
+            "</head>\n<body><h1>qx200d</h1>\n<p><a href=\"%1\">Metrics</a></p>\n"
+            "<table "
+            "border=\"1\">\n<tr><th>Projector</th><th>Device</th><th>State</th><th>Power</th>"
+            "<th>Held by</th><th>PJLink, controllers</th><th>Last reply "
+            "(UTC)</th><th>Readings</th></tr>\n")
+            .arg(escaped(QString::fromUtf8(metricsPath)));
     for (const ProjectorSnapshot& projector : snapshots)
         page += projectorRow(projector);
     page += QStringLiteral("</table>\n</body></html>\n");

@@ -6,7 +6,6 @@
 
 #include "service/FleetConfig.h"
 #include "service/FleetMetrics.h"
-#include "service/HttpResponder.h"
 #include "service/Line.h"
 #include "service/Poller.h"
 #include "service/Snapshot.h"
@@ -14,6 +13,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,6 +38,12 @@ private:
     const PjlinkServer* pjlink_ = nullptr;
 };
 
+// What a reload did, by projector name.
+struct ReloadSummary {
+    QStringList added, removed, reopened;
+    int kept = 0;
+};
+
 class Fleet final : public QObject {
     Q_OBJECT
 
@@ -48,8 +54,14 @@ public:
 
     // Opens every line and starts polling.
     void start();
-    // "/" the status page, "/metrics" the metrics, anything else not found.
-    HttpResponse respond(const QByteArray& path) const;
+    // Takes a new configuration: projectors no longer listed go, new ones come, changed ones are
+    // made anew (their lines reopened); unchanged ones keep their lines, readings, counts and
+    // connections.
+    ReloadSummary reload(const FleetConfig& config);
+    // Every projector's line has been tried once: a round has ended on each.
+    bool ready() const;
+    // The projectors' metrics in the text exposition format.
+    std::string metricsText() const { return metrics_.exposition(snapshots()); }
 
     const std::vector<std::unique_ptr<Projector>>& projectors() const { return projectors_; }
     // The projector of that name; nullptr when there is none.
@@ -62,13 +74,24 @@ signals:
     // A projector's state changed: a round ended, an operator came or went, the power state or
     // the device changed.
     void changed(const QString& name);
+    // A projector came with a reload (or was made anew), and one is about to go.
+    void added(Projector& projector);
+    void removing(Projector& projector);
 
 private:
+    Projector& add(const ProjectorConfig& config);
+    void remove(std::size_t index);
+
+    LineTiming lineTiming_;
+    PollTiming pollTiming_;
+    bool started_ = false;
     std::vector<std::unique_ptr<Projector>> projectors_;
     FleetMetrics metrics_;
 };
 
 // A short HTML page: each projector, whether it answers, who holds its line, its last readings.
-QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots);
+// The page links to the metrics at metricsPath.
+QByteArray statusPage(const std::vector<ProjectorSnapshot>& snapshots,
+                      const QByteArray& metricsPath = "/metrics");
 
 } // namespace qx200

@@ -50,6 +50,7 @@ struct PjlinkConfig {
     QString info;
     // The input codes of PC1, PC2, Video and HDMI, in the order of InputSource.
     std::array<QByteArray, 4> inputs{"11", "12", "21", "31"};
+    friend bool operator==(const PjlinkConfig&, const PjlinkConfig&) = default;
 };
 
 struct ProjectorConfig {
@@ -59,6 +60,7 @@ struct ProjectorConfig {
     std::chrono::milliseconds interval = DefaultPollInterval;
     std::optional<SocketAddress> console; // where a console attaches, if anywhere
     std::optional<PjlinkConfig> pjlink;   // where network controllers reach it, if anywhere
+    friend bool operator==(const ProjectorConfig&, const ProjectorConfig&) = default;
 };
 
 struct FleetConfig {

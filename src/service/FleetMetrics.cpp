@@ -26,7 +26,7 @@ constexpr GaugeName PowerStatus{"qx200_power_status",
 constexpr GaugeName ErrorStatus{"qx200_error_status",
                                 "1 while the projector reports the condition of the component"};
 constexpr GaugeName InputInfo{"qx200_input_info", "The selected input, 1 on its label"};
-constexpr GaugeName LampHoursGauge{"qx200_lamp_hours", "Hours the lamp has been used"};
+constexpr GaugeName LampUsed{"qx200_lamp_used_seconds", "How long the lamp has been lit, in all"};
 constexpr GaugeName Reversed{"qx200_image_reversed", "1 when the image is reversed on the axis"};
 constexpr GaugeName Temperature{"qx200_temperature_celsius", "Temperature of the sensor"};
 constexpr GaugeName LampModeInfo{"qx200_lamp_mode_info", "The lamp mode, 1 on its label"};
@@ -34,7 +34,7 @@ constexpr GaugeName LampOn{"qx200_lamp_on", "1 while the lamp is lit"};
 constexpr GaugeName SignalInfo{"qx200_signal_info",
                                "Whether the picture has a signal (present, no_signal, standby)"};
 constexpr GaugeName AvMute{"qx200_av_mute", "1 while video or audio is muted"};
-constexpr GaugeName PressureGauge{"qx200_pressure_hpa", "Air pressure at the projector in hPa"};
+constexpr GaugeName PressureGauge{"qx200_pressure_pascals", "Air pressure at the projector"};
 constexpr GaugeName LastReply{"qx200_last_reply_timestamp_seconds",
                               "Unix time of the last reply that was read"};
 constexpr GaugeName RoundDuration{"qx200_round_duration_seconds",
@@ -98,7 +98,7 @@ void publishReadings(Gauges& g, const Labels& base, const Readings& r)
     if (r.input)
         g.set(InputInfo, with(base, "input", inputName(*r.input)), 1);
     if (r.lampHours)
-        g.set(LampHoursGauge, base, double(r.lampHours->hours));
+        g.set(LampUsed, base, double(r.lampHours->hours) * 3600);
     if (r.orientation) {
         g.set(Reversed, with(base, "axis", "top_bottom"), r.orientation->topBottomReversed);
         g.set(Reversed, with(base, "axis", "left_right"), r.orientation->leftRightReversed);
@@ -120,7 +120,7 @@ void publishReadings(Gauges& g, const Labels& base, const Readings& r)
         }
     }
     if (r.pressure)
-        g.set(PressureGauge, base, r.pressure->hPa);
+        g.set(PressureGauge, base, r.pressure->hPa * 100);
 }
 
 } // namespace
@@ -171,6 +171,20 @@ void FleetMetrics::watch(const Poller& poller)
     prometheus::Histogram& replies = replyDuration_.Add(base, ReplyDurationBuckets);
     QObject::connect(&poller, &Poller::replyTime,
                      [&replies](double seconds) { replies.Observe(seconds); });
+    watched_[&poller] = {{errors.begin(), errors.end()}, &rounds, &late, &replies};
+}
+
+void FleetMetrics::forget(const Poller& poller)
+{
+    const auto it = watched_.find(&poller);
+    if (it == watched_.end())
+        return;
+    for (prometheus::Counter* counter : it->second.errors)
+        errors_.Remove(counter);
+    rounds_.Remove(it->second.rounds);
+    lateRounds_.Remove(it->second.late);
+    replyDuration_.Remove(it->second.replies);
+    watched_.erase(it);
 }
 
 void FleetMetrics::watch(const QString& projector, const PjlinkServer& server)

@@ -12,6 +12,7 @@
 #include <prometheus/histogram.h>
 #include <prometheus/registry.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,22 @@ public:
     void watch(const Poller& poller);
     // Counts the projector's network controller requests and refused logins.
     void watch(const QString& projector, const PjlinkServer& server);
+    // Drops the poller's counts; call it just before the poller goes.
+    void forget(const Poller& poller);
 
     // The snapshots' readings and the counts, in the Prometheus text exposition format.
     std::string exposition(const std::vector<ProjectorSnapshot>& snapshots) const;
 
 private:
+    struct Watched {
+        std::vector<prometheus::Counter*> errors;
+        prometheus::Counter* rounds = nullptr;
+        prometheus::Counter* late = nullptr;
+        prometheus::Histogram* replies = nullptr;
+    };
+
     prometheus::Registry counts_;
+    std::map<const Poller*, Watched> watched_;
     prometheus::Family<prometheus::Counter>& errors_;
     prometheus::Family<prometheus::Counter>& rounds_;
     prometheus::Family<prometheus::Counter>& lateRounds_;

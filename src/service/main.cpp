@@ -11,6 +11,8 @@
 #include "service/LineRecorder.h"
 #include "service/ReadingNames.h"
 #include "service/ServiceOptions.h"
+#include "service/WebConfig.h"
+#include "service/WebService.h"
 #include "service/pjlink/PjlinkServers.h"
 
 #include <QCoreApplication>
@@ -18,6 +20,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <map>
+#include <sys/resource.h>
 
 namespace {
 
@@ -102,26 +106,88 @@ int namesProjector(const QString& path)
     return 1;
 }
 
-int serve(const ServiceOptions& options, const FleetConfig& config)
+// Raises the soft limit of open descriptors to the hard one, as Go programs do: every line,
+// console and HTTP connection takes one, and the usual 1024 is soon reached.
+void raiseDescriptorLimit()
 {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+QString reloadText(const ReloadSummary& summary)
+{
+    QStringList parts;
+    if (!summary.added.isEmpty())
+        parts << QStringLiteral("added %1").arg(summary.added.join(QStringLiteral(", ")));
+    if (!summary.removed.isEmpty())
+        parts << QStringLiteral("removed %1").arg(summary.removed.join(QStringLiteral(", ")));
+    if (!summary.reopened.isEmpty())
+        parts << QStringLiteral("reopened %1").arg(summary.reopened.join(QStringLiteral(", ")));
+    parts << QStringLiteral("%1 unchanged").arg(summary.kept);
+    return parts.join(QStringLiteral("; "));
+}
+
+// Re-reads the configuration file into the fleet; empty when taken, otherwise why not (the
+// running configuration then stays).
+QString reloadFleet(Fleet& fleet, const QString& path)
+{
+    const ConfigResult config = loadFleetConfig(path);
+    if (!config.config) {
+        print(stderr, QStringLiteral("qx200d: reload refused, the running configuration stays: "
+                                     "%1\n")
+                          .arg(config.error));
+        return config.error;
+    }
+    const ReloadSummary summary = fleet.reload(*config.config);
+    print(stderr, QStringLiteral("qx200d: configuration reloaded: %1\n").arg(reloadText(summary)));
+    return {};
+}
+
+int serve(const ServiceOptions& options, const FleetConfig& config, QuitSignals& quitSignals)
+{
+    WebConfig webConfig;
+    if (!options.webConfig.isEmpty()) {
+        WebConfigResult loaded = loadWebConfig(options.webConfig);
+        if (!loaded.config)
+            return fail(loaded.error);
+        webConfig = std::move(*loaded.config);
+    }
     Fleet fleet(config);
     ControlServer control(fleet, options.controlSocket.isEmpty()
                                      ? serviceRuntimeDirectory() + u'/' + ControlSocketName
                                      : options.controlSocket);
     if (const QString error = control.listen(); !error.isEmpty())
         return fail(error);
-    HttpResponder responder([&fleet](const QByteArray& path) { return fleet.respond(path); });
-    const ListenAddress& at = options.listen;
-    if (!responder.listen(at.address, at.port))
-        return fail(QStringLiteral("cannot listen on %1:%2: %3 (is another qx200d running?)")
-                        .arg(at.address.toString())
-                        .arg(at.port)
-                        .arg(responder.errorString()));
-    print(stderr, QStringLiteral("qx200d: polling %1 projectors, serving "
-                                 "http://%2:%3/metrics\n")
-                      .arg(config.projectors.size())
-                      .arg(at.address.toString())
-                      .arg(responder.port()));
+
+    std::function<QString()> reload;
+    WebService web(fleet, {options.telemetryPath, options.lifecycle}, [&] { return reload(); });
+    reload = [&] {
+        const QString why = reloadFleet(fleet, options.config);
+        web.noteReload(why.isEmpty());
+        return why;
+    };
+    quitSignals.listen([] { QCoreApplication::quit(); }, [&] { reload(); });
+    BasicAuth auth(webConfig.users);
+    if (!webConfig.users.empty())
+        web.requireAuth(&auth);
+    HttpResponder responder([&web](const HttpRequest& request) { return web.respond(request); });
+    if (webConfig.tls)
+        responder.useTls(*webConfig.tls);
+    const QString scheme = webConfig.tls ? QStringLiteral("https") : QStringLiteral("http");
+    for (const ListenAddress& at : options.listen) {
+        QAbstractSocket::SocketError error{};
+        QString why;
+        if (!responder.listen(at.address, at.port, &error, &why))
+            return fail(listenFailureText(at, error, why));
+        const ListenAddress bound{at.address, at.port ? at.port : responder.port()};
+        print(stderr,
+              QStringLiteral("qx200d: polling %1 projectors, serving %2://%3%4\n")
+                  .arg(config.projectors.size())
+                  .arg(scheme, listenAddressText(bound), QString::fromUtf8(options.telemetryPath)));
+    }
     Consoles consoles(fleet);
     if (const QString error = consoles.start(); !error.isEmpty())
         return fail(error);
@@ -129,13 +195,18 @@ int serve(const ServiceOptions& options, const FleetConfig& config)
     if (const QString error = pjlink.start(); !error.isEmpty())
         return fail(error);
     // Who did what: every line's traffic recorded with its senders, controllers' commands logged.
-    std::vector<std::unique_ptr<LineRecorder>> recorders;
-    for (const auto& projector : fleet.projectors()) {
-        logCommands(projector->line());
+    std::map<const Projector*, std::unique_ptr<LineRecorder>> recorders;
+    const auto follow = [&](Projector& projector) {
+        logCommands(projector.line());
         if (options.record)
-            recorders.push_back(
-                std::make_unique<LineRecorder>(projector->line(), serviceRecordsFolder()));
-    }
+            recorders[&projector] =
+                std::make_unique<LineRecorder>(projector.line(), serviceRecordsFolder());
+    };
+    for (const auto& projector : fleet.projectors())
+        follow(*projector);
+    QObject::connect(&fleet, &Fleet::added, &fleet, follow);
+    QObject::connect(&fleet, &Fleet::removing, &fleet,
+                     [&](Projector& projector) { recorders.erase(&projector); });
     if (options.record)
         print(stderr,
               QStringLiteral("qx200d: recording the lines in %1\n").arg(serviceRecordsFolder()));
@@ -148,8 +219,8 @@ int serve(const ServiceOptions& options, const FleetConfig& config)
 int main(int argc, char** argv)
 {
     QuitSignals quitSignals; // before the application object starts any thread
+    raiseDescriptorLimit();
     QCoreApplication app(argc, argv);
-    quitSignals.listen([] { QCoreApplication::quit(); });
     QCoreApplication::setApplicationName(QStringLiteral("qx200d"));
     const ParsedServiceOptions parsed = parseServiceOptions(app.arguments().mid(1));
     if (!parsed.options) {
@@ -165,6 +236,7 @@ int main(int argc, char** argv)
         print(stdout, QStringLiteral("qx200d %1\n").arg(QX200_VERSION));
         return 0;
     case ServiceOptions::Mode::Probe:
+        quitSignals.listen([] { QCoreApplication::quit(); });
         return probe(options);
     case ServiceOptions::Mode::NamesProjector:
         return namesProjector(options.config);
@@ -181,10 +253,14 @@ int main(int argc, char** argv)
     if (!pjlink.errors.isEmpty())
         return fail(pjlink.errors.join(QStringLiteral("\nqx200d: ")));
     if (options.mode == ServiceOptions::Mode::CheckConfig) {
+        if (!options.webConfig.isEmpty()) {
+            if (const WebConfigResult web = loadWebConfig(options.webConfig); !web.config)
+                return fail(web.error);
+        }
         print(stdout, QStringLiteral("%1: %2 projectors, good\n")
                           .arg(options.config)
                           .arg(config.config->projectors.size()));
         return 0;
     }
-    return serve(options, *config.config);
+    return serve(options, *config.config, quitSignals);
 }

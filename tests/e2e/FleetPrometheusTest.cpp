@@ -85,7 +85,8 @@ struct Expected {
 const Expected StandbyReadings[] = {
     {"qx200_up", "", 1},
     {"qx200_power_status", "", 0},
-    {"qx200_lamp_hours", "", std::chrono::hours(sim::ModelConfig{}.lampHours).count()},
+    {"qx200_lamp_used_seconds", "",
+     std::chrono::seconds(std::chrono::hours(sim::ModelConfig{}.lampHours)).count()},
     {"qx200_error_status", ",component=\"power\"", 0},
     {"qx200_error_status", ",component=\"lamp\"", 0},
     {"qx200_error_status", ",component=\"temperature\"", 0},
@@ -140,7 +141,7 @@ TEST(FleetPrometheus, ScrapesWhatTheSimulatorsHold)
     expectStandbyReadings(prometheus, unpluggedName, secondsSoFar());
 
     EXPECT_EQ(valueOf(prometheus, ofProjector("qx200_up", silentName)), 0);
-    EXPECT_TRUE(std::isnan(valueOf(prometheus, ofProjector("qx200_lamp_hours", silentName))))
+    EXPECT_TRUE(std::isnan(valueOf(prometheus, ofProjector("qx200_lamp_used_seconds", silentName))))
         << "the silent projector has lamp hours";
     EXPECT_TRUE(eventually([&] {
         return valueOf(prometheus,
@@ -152,7 +153,8 @@ TEST(FleetPrometheus, ScrapesWhatTheSimulatorsHold)
     EXPECT_TRUE(eventually([&] {
         return valueOf(prometheus, ofProjector("qx200_up", unpluggedName)) == 0;
     })) << "the unplugged projector still shows as up";
-    EXPECT_TRUE(std::isnan(valueOf(prometheus, ofProjector("qx200_lamp_hours", unpluggedName))))
+    EXPECT_TRUE(
+        std::isnan(valueOf(prometheus, ofProjector("qx200_lamp_used_seconds", unpluggedName))))
         << "the unplugged projector's lamp hours are still exported";
 
     unplugged.start({});

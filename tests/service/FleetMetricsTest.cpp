@@ -79,7 +79,7 @@ TEST(FleetMetrics, PublishEveryReading)
              line("qx200_error_status", R"(component="temperature")", "0"),
              line("qx200_error_status", R"(component="lamp")", "0"),
              line("qx200_input_info", R"(input="video")", "1"),
-             line("qx200_lamp_hours", "", "1234"),
+             line("qx200_lamp_used_seconds", "", "4442400"),
              line("qx200_image_reversed", R"(axis="top_bottom")", "1"),
              line("qx200_image_reversed", R"(axis="left_right")", "0"),
              line("qx200_temperature_celsius", R"(sensor="s1")", "25"),
@@ -91,7 +91,7 @@ TEST(FleetMetrics, PublishEveryReading)
              line("qx200_signal_info", R"(signal="present")", "1"),
              line("qx200_av_mute", R"(type="video")", "1"),
              line("qx200_av_mute", R"(type="audio")", "0"),
-             line("qx200_pressure_hpa", "", "1013"),
+             line("qx200_pressure_pascals", "", "101300"),
              line("qx200_poll_rounds_total", "", "1"),
              line("qx200_poll_errors_total", R"(reason="timeout")", "0"),
              line("qx200_reply_duration_seconds_count", "", "8"),
@@ -151,8 +151,9 @@ TEST(FleetMetrics, ASilentProjectorIsDownWithoutReadings)
     const QString text = w.text();
     EXPECT_TRUE(text.contains(line("qx200_up", "", "0")));
     EXPECT_TRUE(text.contains(line("qx200_poll_errors_total", R"(reason="timeout")", "1")));
-    for (const char* reading : {"qx200_power_status", "qx200_lamp_hours", "qx200_temperature",
-                                "qx200_pressure_hpa", "qx200_lamp_on", "qx200_av_mute"})
+    for (const char* reading :
+         {"qx200_power_status", "qx200_lamp_used_seconds", "qx200_temperature",
+          "qx200_pressure_pascals", "qx200_lamp_on", "qx200_av_mute"})
         EXPECT_FALSE(text.contains(reading)) << reading;
     EXPECT_TRUE(text.contains("qx200_last_reply_timestamp_seconds{")); // it did answer once
 }

@@ -57,10 +57,10 @@ TEST(FleetSimulator, HealthySilentAndUnpluggedProjectorsRunIndependently)
     // The silent one's waiting does not lengthen the others' rounds (8 queries, 100 ms apart).
     EXPECT_LT(a.lastRoundTime(), std::chrono::milliseconds(3000));
 
-    const QByteArray metrics = fleet.respond("/metrics").body;
+    const QByteArray metrics = QByteArray::fromStdString(fleet.metricsText());
     EXPECT_TRUE(metrics.contains(R"(qx200_up{device=")" + silent.link().toUtf8() +
                                  R"(",projector="hall-b"} 0)"));
-    EXPECT_TRUE(fleet.respond("/").body.contains("hall-&lt;c&gt;"));
+    EXPECT_TRUE(statusPage(fleet.snapshots()).contains("hall-&lt;c&gt;"));
 
     unplugged.stop();
     ASSERT_TRUE(runUntil([&] { return !c.up(); }, 5000));

@@ -86,21 +86,59 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"Positional", {"--config", "f", "extra"}, "unexpected argument \"extra\""},
         Refused{"BadListen",
                 {"--config", "f", "--listen", "9733"},
-                "--listen 9733: expected ADDRESS:PORT, e.g. 127.0.0.1:9733"},
+                "--web.listen-address \"9733\": expected ADDRESS:PORT, e.g. 127.0.0.1:9733"},
         Refused{"ListenHostName",
                 {"--config", "f", "--listen", "example.org:1"},
-                "--listen example.org:1: \"example.org\" is no IP address"},
+                "--web.listen-address \"example.org:1\": \"example.org\" is no IP address"},
         Refused{"ProbeWithConfig",
                 {"--probe", "/dev/x", "--config", "f"},
-                "--probe polls one device: leave out --config, --listen, --check-config and "
-                "--names-projector"},
+                "--probe polls one device: leave out --config, --check-config, --names-projector "
+                "and the --web options"},
         Refused{"ProbeBadDevice", {"--probe", "tcp:host"}, "--probe tcp:host: expected HOST:PORT"},
         Refused{"ProbeBadSpeed",
                 {"--probe", "/dev/x", "--speed", "4800"},
                 "--speed must be 19200 or 9600"},
         Refused{
-            "JsonWithoutProbe", {"--config", "f", "--json"}, "--speed and --json go with --probe"}),
+            "JsonWithoutProbe", {"--config", "f", "--json"}, "--speed and --json go with --probe"},
+        Refused{"TelemetryPathNotAPath",
+                {"--config", "f", "--web.telemetry-path", "metrics"},
+                "--web.telemetry-path must be a path such as /metrics (not /, /-/... or with a "
+                "query)"}),
     [](const testing::TestParamInfo<Refused>& testCase) { return testCase.param.name; });
+
+TEST(ServiceOptions, WebFlagsAsExportersHaveThem)
+{
+    const auto parsed = parseServiceOptions(
+        {"--config", "f.yml", "--web.listen-address", "127.0.0.1:1", "--web.listen-address=[::1]:2",
+         "--web.telemetry-path", "/m", "--web.config.file", "web.yml", "--web.enable-lifecycle"});
+    ASSERT_TRUE(parsed.options) << parsed.error.toStdString();
+    EXPECT_EQ(parsed.options->listen,
+              (QList<ListenAddress>{{QHostAddress("127.0.0.1"), 1}, {QHostAddress("::1"), 2}}));
+    EXPECT_EQ(parsed.options->telemetryPath, "/m");
+    EXPECT_EQ(parsed.options->webConfig, "web.yml");
+    EXPECT_TRUE(parsed.options->lifecycle);
+    const auto plain = parseServiceOptions({"--config", "f.yml"});
+    EXPECT_EQ(plain.options->listen, (QList<ListenAddress>{{QHostAddress("127.0.0.1"), 9733}}));
+    EXPECT_EQ(plain.options->telemetryPath, "/metrics");
+    EXPECT_FALSE(plain.options->lifecycle);
+}
+
+// The address as a URL takes it, and the system's own reason for a failure; another qx200d is
+// only suspected when the address is in use.
+TEST(ServiceOptions, ListenTextsSayTheRealCause)
+{
+    EXPECT_EQ(listenAddressText({QHostAddress("::1"), 9733}), "[::1]:9733");
+    EXPECT_EQ(listenAddressText({QHostAddress("127.0.0.1"), 9733}), "127.0.0.1:9733");
+    EXPECT_EQ(listenAddressText({QHostAddress::Any, 9733}), "[::]:9733");
+    EXPECT_EQ(listenFailureText({QHostAddress("1.2.3.4"), 9},
+                                QAbstractSocket::SocketAddressNotAvailableError,
+                                "The address is not available"),
+              "cannot listen on 1.2.3.4:9: The address is not available");
+    EXPECT_EQ(listenFailureText({QHostAddress("::1"), 9}, QAbstractSocket::AddressInUseError,
+                                "The bound address is already in use"),
+              "cannot listen on [::1]:9: The bound address is already in use (is another qx200d "
+              "running?)");
+}
 
 TEST(ServiceOptions, RecordsUnlessToldNot)
 {

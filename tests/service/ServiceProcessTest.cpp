@@ -1,16 +1,23 @@
 // qx200d as a user runs it.
 
+#include "service/HttpResponder.h"
+#include "support/EventLoop.h"
 #include "support/HttpExchange.h"
 #include "support/Simulator.h"
 #include "support/TcpSimulator.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <memory>
+#include <sys/resource.h>
+#include <vector>
 
 namespace qx200 {
 namespace {
@@ -148,17 +155,63 @@ TEST(ServiceProcess, ServesUntilTerminated)
 
     QByteArray metrics;
     QDeadlineTimer deadline(15000);
-    while (!metrics.contains("qx200_lamp_hours{") && !deadline.hasExpired()) {
+    while (!metrics.contains("qx200_lamp_used_seconds{") && !deadline.hasExpired()) {
         testing::runFor(100);
         metrics = testing::httpGet(port, "/metrics");
     }
     EXPECT_TRUE(metrics.contains(R"(qx200_up{device=")" + healthy.link().toUtf8() +
                                  R"(",projector="hall-a"} 1)"));
-    EXPECT_TRUE(metrics.contains("} 1234\n"));
+    EXPECT_TRUE(metrics.contains("} 4442400\n")); // 1234 h
 
     service.terminate();
     ASSERT_TRUE(service.waitForFinished(10000));
     EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
+}
+
+// Started with a low soft limit of descriptors, it takes the hard one; with more idle
+// connections than descriptors, it still answers a scrape (and does not stop accepting).
+TEST(ServiceProcess, AnswersWhenOutOfDescriptors)
+{
+    constexpr rlim_t Soft = 40, Hard = 64;
+    testing::Simulator healthy;
+    QTemporaryDir dir;
+    const QString config =
+        writeFile(dir, "projectors:\n  - name: hall-a\n    device: " + healthy.link().toUtf8() +
+                           "\n    interval: 1s\n");
+    const quint16 port = freePort();
+    QProcess service;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    service.setProcessEnvironment(environment);
+    service.setProcessChannelMode(QProcess::ForwardedChannels);
+    service.setChildProcessModifier([] {
+        const rlimit limit{Soft, Hard};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    service.start(QStringLiteral(QX200D_PATH), {"--config", config, "--web.listen-address",
+                                                QStringLiteral("127.0.0.1:%1").arg(port)});
+    ASSERT_TRUE(service.waitForStarted(10000));
+    ASSERT_TRUE(testing::waitUntil(
+        [&] { return testing::httpGet(port, "/metrics").contains("process_max_fds"); }, 15000));
+    EXPECT_TRUE(testing::httpGet(port, "/metrics").contains("\nprocess_max_fds 64\n"));
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (rlim_t i = 0; i < 2 * Hard; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, port);
+    }
+    testing::runFor(1000);
+    // Well before the idle connections time out and give their descriptors back.
+    QElapsedTimer waited;
+    waited.start();
+    const QByteArray answer = testing::httpGet(port, "/metrics");
+    EXPECT_TRUE(answer.contains("qx200_up{")) << "no answer with every descriptor taken";
+    EXPECT_LT(waited.elapsed(), HttpResponder::IdleTimeoutMs / 2);
+    idle.clear();
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
     EXPECT_EQ(service.exitCode(), 0);
 }
 

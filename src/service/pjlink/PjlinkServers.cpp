@@ -17,6 +17,11 @@ namespace {
 
 constexpr qsizetype MaxPasswordBytes = 32;
 
+void logLine(const QString& text)
+{
+    std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+}
+
 } // namespace
 
 std::optional<QByteArray> readPjlinkPassword(const QString& path, QString* error)
@@ -70,30 +75,44 @@ PjlinkCheck checkPjlink(const FleetConfig& config)
 
 PjlinkServers::PjlinkServers(Fleet& fleet) : fleet_(fleet) {}
 
-PjlinkServers::~PjlinkServers() = default;
-
-QString PjlinkServers::start()
+PjlinkServers::~PjlinkServers()
 {
+    for (const QMetaObject::Connection& connection : reloads_)
+        QObject::disconnect(connection);
+}
+
+QString PjlinkServers::serve(Projector& projector)
+{
+    const ProjectorConfig& config = projector.config();
+    if (!config.pjlink)
+        return {};
+    QByteArray password;
+    if (!config.pjlink->passwordFile.isEmpty()) {
+        QString why;
+        const auto read = readPjlinkPassword(config.pjlink->passwordFile, &why);
+        if (!read)
+            return QStringLiteral("%1: %2").arg(config.name, why);
+        password = *read;
+    }
+    auto server = std::make_unique<PjlinkServer>(projector.line(), password);
+    if (const QString why = server->listen(config.pjlink->listen); !why.isEmpty())
+        return QStringLiteral("%1: cannot listen on the pjlink address %2: %3")
+            .arg(config.name, socketAddressText(config.pjlink->listen), why);
+    server->watch(projector.poller());
+    fleet_.attach(config.name, *server);
+    servers_.emplace_back(config.name, std::move(server));
+    return {};
+}
+
+// One search socket per listening address, answering for every projector on it.
+void PjlinkServers::searchAll()
+{
+    searches_.clear();
     std::map<QString, std::pair<QHostAddress, std::vector<QByteArray>>> searched;
     for (const auto& projector : fleet_.projectors()) {
         const ProjectorConfig& config = projector->config();
-        if (!config.pjlink)
+        if (!config.pjlink || !find(config.name))
             continue;
-        QByteArray password;
-        if (!config.pjlink->passwordFile.isEmpty()) {
-            QString why;
-            const auto read = readPjlinkPassword(config.pjlink->passwordFile, &why);
-            if (!read)
-                return QStringLiteral("%1: %2").arg(config.name, why);
-            password = *read;
-        }
-        auto server = std::make_unique<PjlinkServer>(projector->line(), password);
-        if (const QString why = server->listen(config.pjlink->listen); !why.isEmpty())
-            return QStringLiteral("%1: cannot listen on the pjlink address %2: %3")
-                .arg(config.name, socketAddressText(config.pjlink->listen), why);
-        server->watch(projector->poller());
-        fleet_.attach(config.name, *server);
-        servers_.emplace_back(config.name, std::move(server));
         auto& [address, hardwareAddresses] = searched[config.pjlink->listen.address.toString()];
         address = config.pjlink->listen.address;
         hardwareAddresses.push_back(pjlink::hardwareAddressOf(config.name));
@@ -101,14 +120,31 @@ QString PjlinkServers::start()
     for (auto& [text, at] : searched) {
         auto search = std::make_unique<PjlinkSearch>(std::move(at.second));
         if (const QString why = search->bind(at.first); !why.isEmpty())
-            std::fputs(QStringLiteral("qx200d: pjlink: no search on %1: %2\n")
-                           .arg(socketAddressText({at.first, PjlinkSearchPort}), why)
-                           .toLocal8Bit()
-                           .constData(),
-                       stderr);
+            logLine(QStringLiteral("qx200d: pjlink: no search on %1: %2")
+                        .arg(socketAddressText({at.first, PjlinkSearchPort}), why));
         else
             searches_.push_back(std::move(search));
     }
+}
+
+QString PjlinkServers::start()
+{
+    for (const auto& projector : fleet_.projectors()) {
+        if (const QString why = serve(*projector); !why.isEmpty())
+            return why;
+    }
+    searchAll();
+    // A reload adds, removes and reopens projectors: their listeners follow.
+    reloads_.push_back(QObject::connect(&fleet_, &Fleet::added, [this](Projector& projector) {
+        if (const QString why = serve(projector); !why.isEmpty())
+            logLine(QStringLiteral("qx200d: pjlink: ") + why);
+        searchAll();
+    }));
+    reloads_.push_back(QObject::connect(&fleet_, &Fleet::removing, [this](Projector& projector) {
+        std::erase_if(servers_,
+                      [&](const auto& served) { return served.first == projector.config().name; });
+        searchAll();
+    }));
     return {};
 }
 

@@ -6,6 +6,7 @@
 #include "service/FleetConfig.h"
 
 #include <QByteArray>
+#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -15,6 +16,7 @@
 namespace qx200 {
 
 class Fleet;
+class Projector;
 class PjlinkServer;
 class PjlinkSearch;
 
@@ -39,17 +41,22 @@ public:
     PjlinkServers& operator=(const PjlinkServers&) = delete;
 
     // Listens for every projector that has a listener configured, and for searches on UDP at
-    // each of their addresses. Empty on success, otherwise why the service cannot start; a
-    // search port that cannot be bound is logged, not fatal.
+    // each of their addresses; then follows the fleet's reloads. Empty on success, otherwise why
+    // the service cannot start; a search port that cannot be bound is logged, not fatal, and so
+    // is a listener a reload cannot open.
     QString start();
 
     // The listener of the projector of that name; nullptr when it has none.
     const PjlinkServer* find(const QString& name) const;
 
 private:
+    QString serve(Projector& projector);
+    void searchAll();
+
     Fleet& fleet_;
     std::vector<std::pair<QString, std::unique_ptr<PjlinkServer>>> servers_;
     std::vector<std::unique_ptr<PjlinkSearch>> searches_;
+    std::vector<QMetaObject::Connection> reloads_;
 };
 
 } // namespace qx200
