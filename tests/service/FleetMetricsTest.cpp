@@ -1,7 +1,9 @@
 #include "service/FleetMetrics.h"
+#include "service/ServiceMetrics.h"
 
 #include "protocol/TraceRendering.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <QString>
 #include <gtest/gtest.h>
@@ -65,6 +67,29 @@ QString line(const char* name, const char* labels, const char* value)
         all = pairs.join(',');
     }
     return QStringLiteral("%1{%2} %3\n").arg(QLatin1String(name), all, QLatin1String(value));
+}
+
+// Prometheus' own linter has nothing to say about a page with every metric on it.
+TEST(FleetMetrics, FullPagePassesPromtool)
+{
+    Watched w;
+    w.round(WarmingUp);
+    w.snapshot.lastRoundTime = std::chrono::milliseconds(800);
+    w.snapshot.operatorPeer = QStringLiteral("127.0.0.1:4000");
+    const QByteArray page = w.text().toUtf8() +
+                            QByteArray::fromStdString(serviceMetricsText(
+                                {false, QDateTime::currentDateTimeUtc()}, readProcessStats()));
+    for (const char* name : {"qx200_last_reply_timestamp_seconds", "qx200_build_info",
+                             "qx200_config_last_reload_success_timestamp_seconds",
+                             "process_cpu_seconds_total", "qx200_operator_attached"})
+        ASSERT_TRUE(page.contains(QByteArray("\n# TYPE ") + name)) << name;
+    QProcess promtool;
+    promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
+    promtool.write(page);
+    promtool.closeWriteChannel();
+    ASSERT_TRUE(promtool.waitForFinished(30000));
+    EXPECT_EQ(promtool.readAll(), "");
+    EXPECT_EQ(promtool.exitCode(), 0);
 }
 
 TEST(FleetMetrics, PublishEveryReading)
