@@ -6,11 +6,15 @@
 #include "support/EventLoop.h"
 #include "support/FleetProcesses.h"
 #include "support/Simulator.h"
+#include "support/TlsFiles.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
+#include <crypt.h>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -171,6 +175,74 @@ TEST(FleetPrometheus, ScrapesWhatTheSimulatorsHold)
     EXPECT_EQ(std::vector<double>(seen.end() - 3, seen.end()), (std::vector<double>{1, 0, 1}));
     EXPECT_EQ(valueOf(prometheus, ofProjector("qx200_up", hallName)), 1)
         << "the healthy projector went down beside the others";
+}
+
+QByteArray bcrypt(const char* password)
+{
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    crypt_gensalt_rn("$2b$", 4, nullptr, 0, setting, sizeof setting);
+    crypt_data data{};
+    return crypt_r(password, setting, &data);
+}
+
+// What a client that trusts any certificate gets for a GET with these credentials.
+QByteArray httpsExchange(quint16 port, const QByteArray& user, const QByteArray& password)
+{
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForEncrypted(Patience))
+        return {};
+    socket.write("GET /metrics HTTP/1.1\r\nAuthorization: Basic " +
+                 (user + ':' + password).toBase64() + "\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(Patience))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+// Prometheus scrapes qx200d over TLS with a password, as a venue would set it up; a wrong
+// password gets 401 and no page.
+TEST(FleetPrometheus, ScrapesOverTlsWithAPassword)
+{
+    Simulator hall;
+    QTemporaryDir dir;
+    const TlsFiles tls = makeTlsFiles(QDir(dir.path()));
+    const QString webConfig = dir.filePath(QStringLiteral("web.yml"));
+    writeFile(webConfig, "tls_server_config:\n  cert_file: tls.crt\n  key_file: tls.key\n"
+                         "basic_auth_users:\n  prometheus: " +
+                             bcrypt("s3cret") + "\n");
+    const QString password = dir.filePath(QStringLiteral("password"));
+    writeFile(password, "s3cret");
+    const QString config = dir.filePath(QStringLiteral("qx200d.yml"));
+    writeFile(config, "projectors:\n  - name: hall\n    device: " + hall.link().toUtf8() +
+                          "\n    interval: 1s\n");
+    const quint16 port = freeLocalPort();
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    ChildProgram service;
+    service.start(QStringLiteral(QX200D_PATH),
+                  {QStringLiteral("--config"), config, QStringLiteral("--web.listen-address"),
+                   address, QStringLiteral("--web.config.file"), webConfig},
+                  environment);
+    PrometheusServer prometheus(
+        address, {},
+        "    scheme: https\n    tls_config:\n      ca_file: " + tls.certificate.toUtf8() +
+            "\n    basic_auth:\n      username: prometheus\n"
+            "      password_file: " +
+            password.toUtf8() + "\n");
+    EXPECT_TRUE(eventually([&] {
+        return valueOf(prometheus, ofProjector("qx200_up", "hall")) == 1;
+    })) << "Prometheus did not scrape qx200d over TLS";
+
+    const QByteArray refused = httpsExchange(port, "prometheus", "guess");
+    EXPECT_TRUE(refused.startsWith("HTTP/1.1 401 ")) << refused.toStdString();
+    EXPECT_FALSE(refused.contains("qx200_up")) << refused.toStdString();
+    const QByteArray taken = httpsExchange(port, "prometheus", "s3cret");
+    EXPECT_TRUE(taken.startsWith("HTTP/1.1 200 ")) << taken.left(200).toStdString();
+    EXPECT_TRUE(taken.contains("\nqx200_up{")) << taken.left(200).toStdString();
 }
 
 } // namespace

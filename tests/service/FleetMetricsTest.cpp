@@ -76,8 +76,8 @@ TEST(FleetMetrics, FullPagePassesPromtool)
     w.round(WarmingUp);
     w.snapshot.lastRoundTime = std::chrono::milliseconds(800);
     w.snapshot.operatorPeer = QStringLiteral("127.0.0.1:4000");
-    const QByteArray page = w.text().toUtf8() +
-                            QByteArray::fromStdString(serviceMetricsText(
+    const QByteArray page =
+        w.text().toUtf8() + QByteArray::fromStdString(serviceMetricsText(
                                 {false, QDateTime::currentDateTimeUtc()}, readProcessStats()));
     for (const char* name : {"qx200_last_reply_timestamp_seconds", "qx200_build_info",
                              "qx200_config_last_reload_success_timestamp_seconds",

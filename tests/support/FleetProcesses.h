@@ -176,10 +176,13 @@ struct Series {
 };
 
 // The Prometheus server of the Debian package, scraping one target every second with the given
-// rule files, its database in a temporary folder.
+// rule files (and more settings of the scrape job, such as its scheme), its database in a
+// temporary folder.
 class PrometheusServer {
 public:
-    PrometheusServer(const QString& target, const QStringList& ruleFiles) : port_(freeLocalPort())
+    PrometheusServer(const QString& target, const QStringList& ruleFiles,
+                     const QByteArray& jobSettings = {})
+        : port_(freeLocalPort())
     {
         QByteArray config = "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n";
         if (!ruleFiles.isEmpty()) {
@@ -187,9 +190,9 @@ public:
             for (const QString& file : ruleFiles)
                 config += "  - " + file.toUtf8() + "\n";
         }
-        config += "scrape_configs:\n  - job_name: qx200\n    scrape_timeout: 900ms\n"
-                  "    static_configs:\n      - targets: [\"" +
-                  target.toUtf8() + "\"]\n";
+        config += "scrape_configs:\n  - job_name: qx200\n    scrape_timeout: 900ms\n" +
+                  jobSettings + "    static_configs:\n      - targets: [\"" + target.toUtf8() +
+                  "\"]\n";
         const QString configPath = dir_.filePath(QStringLiteral("prometheus.yml"));
         writeFile(configPath, config);
         program_.start(QStringLiteral("/usr/bin/prometheus"),
