@@ -40,7 +40,7 @@ constexpr int ScrapeEveryMs = 500;
 constexpr auto Settle = 2 * Interval;
 
 constexpr Mark Marks[] = {
-    {"metrics_p50_ms", "ms", -None, None}, {"metrics_p99_ms", "ms", -None, 10},
+    {"metrics_p50_ms", "ms", -None, None}, {"metrics_p99_ms", "ms", -None, 1},
     {"metrics_cpu_ms", "ms", -None, None}, {"rss_mb", "MiB", -None, 40},
     {"cpu_percent", "%", -None, 3},        {"late_rounds", "", 0, 0},
     {"round_time_ms", "ms", -None, None},  {"round_time_alone_ms", "ms", -None, None},
