@@ -68,7 +68,7 @@ manpages)
     rm -f "$conf"
     for program in qx200-control qx200-sim qx200d qx200ctl; do
         page=$(echo "$pages" | grep "/$program\.[18]\.gz$")
-        text=$(zcat "$page" | sed 's/\\-/-/g')
+        text=$(zcat "$page" | sed 's/\\-/-/g; s/\\&//g')
         for option in $(options_of "$program"); do
             grep -qF -- "$option" <<<"$text" || { echo "$page does not name $option"; exit 1; }
         done
