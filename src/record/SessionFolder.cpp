@@ -1,11 +1,11 @@
 #include "record/SessionFolder.h"
 
+#include "serial/ServicePaths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
-#include <pwd.h>
-#include <unistd.h>
 #include <vector>
 
 namespace qx200::record {
@@ -21,24 +21,7 @@ QString sessionFolder(const QString& xdgStateHome, const QString& home)
 
 QString defaultSessionFolder()
 {
-    return sessionFolder(qEnvironmentVariable("XDG_STATE_HOME"), accountHome());
-}
-
-QString accountHome()
-{
-    const QString home = qEnvironmentVariable("HOME");
-    if (QDir::isAbsolutePath(home))
-        return home;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-        !found->pw_dir)
-        return {};
-    const QString fromDatabase = QFile::decodeName(found->pw_dir);
-    // A system account whose home is the root folder has none to keep records in.
-    return QDir::isAbsolutePath(fromDatabase) && QDir(fromDatabase) != QDir::root() ? fromDatabase
-                                                                                    : QString();
+    return sessionFolder(qEnvironmentVariable("XDG_STATE_HOME"), qx200::accountHome());
 }
 
 QString sessionFileName(Time start)

@@ -19,9 +19,6 @@ inline constexpr qint64 DefaultFolderBound = 50LL << 20;
 QString sessionFolder(const QString& xdgStateHome, const QString& home);
 // The folder for this process's environment; empty when there is none.
 QString defaultSessionFolder();
-// $HOME when it is an absolute path, else the account's home from the password database, else
-// empty: never the root folder by default.
-QString accountHome();
 
 // "2026-12-08T09-14-03.123456Z.tsv": the start time, sortable by name, no colons.
 QString sessionFileName(Time start);

@@ -1,6 +1,10 @@
 #include "serial/ServicePaths.h"
 
 #include <QDir>
+#include <QFile>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
 
 namespace qx200 {
 
@@ -48,9 +52,30 @@ QString serviceStateDirectory()
     if (const QString systemd = systemdDirectory("STATE_DIRECTORY"); !systemd.isEmpty())
         return systemd;
     QString xdg = qEnvironmentVariable("XDG_STATE_HOME");
-    if (xdg.isEmpty())
-        xdg = QDir::home().filePath(QStringLiteral(".local/state"));
+    if (!QDir::isAbsolutePath(xdg)) {
+        const QString home = accountHome();
+        if (home.isEmpty())
+            return {};
+        xdg = home + QStringLiteral("/.local/state");
+    }
     return QDir(xdg).filePath(QLatin1String(Name));
+}
+
+QString accountHome()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(home))
+        return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_dir)
+        return {};
+    const QString fromDatabase = QFile::decodeName(found->pw_dir);
+    // A system account whose home is the root folder has none to keep records in.
+    return QDir::isAbsolutePath(fromDatabase) && QDir(fromDatabase) != QDir::root() ? fromDatabase
+                                                                                    : QString();
 }
 
 } // namespace qx200

@@ -17,7 +17,11 @@ QString serviceRuntimeDirectory();
 QStringList serviceRuntimeCandidates();
 
 // The service's state folder: $STATE_DIRECTORY as systemd sets it (the first), else
-// $XDG_STATE_HOME/qx200d, else ~/.local/state/qx200d.
+// $XDG_STATE_HOME/qx200d, else ~/.local/state/qx200d; empty when there is no home either.
 QString serviceStateDirectory();
+
+// $HOME when it is an absolute path, else the account's home from the password database, else
+// empty: never the root folder by default.
+QString accountHome();
 
 } // namespace qx200

@@ -48,7 +48,8 @@ QString withoutControls(const QString& text)
 
 QString serviceRecordsFolder()
 {
-    return QDir(serviceStateDirectory()).filePath(QStringLiteral("records"));
+    const QString state = serviceStateDirectory();
+    return state.isEmpty() ? QString() : QDir(state).filePath(QStringLiteral("records"));
 }
 
 QString recordFolderName(const QString& projector)

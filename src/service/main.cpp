@@ -195,21 +195,24 @@ int serve(const ServiceOptions& options, const FleetConfig& config, QuitSignals&
     if (const QString error = pjlink.start(); !error.isEmpty())
         return fail(error);
     // Who did what: every line's traffic recorded with its senders, controllers' commands logged.
+    const QString records = options.record ? serviceRecordsFolder() : QString();
     std::map<const Projector*, std::unique_ptr<LineRecorder>> recorders;
     const auto follow = [&](Projector& projector) {
         logCommands(projector.line());
-        if (options.record)
-            recorders[&projector] =
-                std::make_unique<LineRecorder>(projector.line(), serviceRecordsFolder());
+        if (!records.isEmpty())
+            recorders[&projector] = std::make_unique<LineRecorder>(projector.line(), records);
     };
     for (const auto& projector : fleet.projectors())
         follow(*projector);
     QObject::connect(&fleet, &Fleet::added, &fleet, follow);
     QObject::connect(&fleet, &Fleet::removing, &fleet,
                      [&](Projector& projector) { recorders.erase(&projector); });
-    if (options.record)
-        print(stderr,
-              QStringLiteral("qx200d: recording the lines in %1\n").arg(serviceRecordsFolder()));
+    if (!records.isEmpty())
+        print(stderr, QStringLiteral("qx200d: recording the lines in %1\n").arg(records));
+    else if (options.record)
+        print(stderr, QStringLiteral("qx200d: no home folder to keep records in (set "
+                                     "STATE_DIRECTORY or XDG_STATE_HOME): the lines are not "
+                                     "recorded\n"));
     fleet.start();
     return QCoreApplication::exec();
 }

@@ -1,4 +1,5 @@
 #include "record/SessionFolder.h"
+#include "serial/ServicePaths.h"
 #include "support/ScopedVariable.h"
 
 #include <QDir>
@@ -43,6 +44,9 @@ TEST(SessionFolder, WithoutAHomeVariableTheAccountsHomeOrNothing)
         EXPECT_TRUE(found.isEmpty() || (QDir::isAbsolutePath(found) && found != "/"))
             << found.toStdString();
         EXPECT_FALSE(sessionFolder("", found).startsWith("/.local")) << found.toStdString();
+        const testing::ScopedVariable noXdg("XDG_STATE_HOME", nullptr);
+        const testing::ScopedVariable noSystemd("STATE_DIRECTORY", nullptr);
+        EXPECT_FALSE(serviceStateDirectory().startsWith("/.local")) << "the service's records";
     }
 }
 
